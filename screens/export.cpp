@@ -1,0 +1,197 @@
+#include "screens/export.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+#include <system_error>
+
+#include "common/cp1251.h"
+
+namespace kestrel {
+
+using namespace cp1251_literals;
+
+int ExportCounter[kExportKindCount] = {};
+
+void ResetExportCounters() {
+  for (int& c : ExportCounter) c = 0;
+}
+
+std::string_view ExportPrefix(ExportKind kind) {
+  switch (kind) {
+    case kExportLive:
+      return "kadrM1_";
+    case kExportFreeze:
+      return "kadrM2_";
+    case kExportDtc:
+      return "ErrECU_";
+    default:
+      return {};
+  }
+}
+
+std::string ExportFileName(std::string_view folder, std::string_view prefix, int number) {
+  std::string name(folder);
+  if (!name.empty() && name.back() != '/') name += '/';
+  name += prefix;
+  name += std::to_string(number);
+  name += ".txt";
+  return name;
+}
+
+namespace {
+
+// The environment's locale for formatting, and the code set its LC_TIME writes.
+const std::locale& UserLocale() {
+  static const std::locale loc = [] {
+    try {
+      return std::locale("");
+    } catch (const std::exception&) {
+      return std::locale::classic();
+    }
+  }();
+  return loc;
+}
+
+bool TimeLocaleIsUtf8() {
+  static const bool utf8 = [] {
+    locale_t l = newlocale(LC_TIME_MASK, "", locale_t{});
+    if (l == locale_t{}) return false;
+    const char* codeset = nl_langinfo_l(CODESET, l);
+    const bool result = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+    freelocale(l);
+    return result;
+  }();
+  return utf8;
+}
+
+// The locale's short date ("%x") or its time ("%X"), in code page 1251.
+std::string FormatTime(const std::tm& when, bool date) {
+  std::ostringstream out;
+  out.imbue(UserLocale());
+  out << std::put_time(&when, date ? "%x" : "%X");
+  // Locales of this system write UTF-8; the exports are code page 1251.
+  return TimeLocaleIsUtf8() ? cp1251::FromUtf8(out.str()) : out.str();
+}
+
+}  // namespace
+
+std::string ExportDateText(const std::tm& when) {
+  return FormatTime(when, true);
+}
+std::string ExportTimeText(const std::tm& when) {
+  return FormatTime(when, false);
+}
+
+std::vector<std::string> ExportHeader(std::string_view date, std::string_view time,
+                                      std::string_view car, std::string_view ecuType,
+                                      std::string_view title) {
+  std::vector<std::string> lines;
+  lines.reserve(6);
+  std::string first("Дата: "_cpsv);
+  first += date;
+  first += " Время: "_cpsv;
+  first += time;
+  lines.push_back(std::move(first));
+  lines.emplace_back();
+  lines.push_back(std::string("Автомобиль: "_cpsv) + std::string(car));
+  lines.push_back(std::string("Тип ECU: "_cpsv) + std::string(ecuType));
+  lines.emplace_back(title);
+  lines.emplace_back();
+  return lines;
+}
+
+std::vector<std::string> ExportHeader(std::string_view car, std::string_view ecuType,
+                                      std::string_view title) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return ExportHeader(ExportDateText(local), ExportTimeText(local), car, ecuType, title);
+}
+
+std::string KadrLine(std::string_view col0, std::string_view col1, std::string_view col2,
+                     std::string_view col3, std::string_view col4) {
+  constexpr std::size_t kNameWidth = 63;
+  constexpr std::size_t kValueWidth = 20;
+  std::string line;
+  line.reserve(col0.size() + col1.size() + kNameWidth + kValueWidth + col4.size() + 4);
+  line += col0;
+  line += ' ';
+  line += col1;
+  line += ' ';
+  const std::string_view name = col2.substr(0, kNameWidth);
+  line += name;
+  line.append(kNameWidth - name.size(), ' ');
+  line += ' ';
+  if (col3.size() >= kValueWidth) {
+    line += col3.substr(col3.size() - kValueWidth);
+  } else {
+    line.append(kValueWidth - col3.size(), ' ');
+    line += col3;
+  }
+  line += ' ';
+  line += col4;
+  return line;
+}
+
+ExportResult WriteExport(ExportKind kind, const std::vector<std::string>& lines,
+                         std::string_view folder) {
+  ExportResult result;
+  if (kind < 0 || kind >= kExportKindCount) {
+    result.error = "Unknown export kind";
+    return result;
+  }
+  const std::string dir(folder);
+  if (!dir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);  // an existing folder is no error
+  }
+
+  int& counter = ExportCounter[kind];
+  std::FILE* file = nullptr;
+  for (;;) {
+    if (counter == INT_MAX) {
+      result.error = "No free file number left in folder \"" + dir + "\"";
+      return result;
+    }
+    ++counter;
+    result.path = ExportFileName(dir, ExportPrefix(kind), counter);
+    // "x": create exclusively, so a file that appeared meanwhile is never overwritten.
+    file = std::fopen(result.path.c_str(), "wbx");
+    if (file != nullptr) break;
+    if (errno != EEXIST) {
+      result.error = "Cannot create file \"" + result.path + "\". " + std::strerror(errno);
+      return result;
+    }
+  }
+
+  bool written = true;
+  errno = 0;
+  for (const std::string& line : lines) {
+    if (std::fwrite(line.data(), 1, line.size(), file) != line.size() ||
+        std::fwrite("\r\n", 1, 2, file) != 2) {
+      written = false;
+      break;
+    }
+  }
+  const int writeErrno = errno;
+  if (std::fclose(file) != 0) written = false;
+  if (!written) {
+    result.error = "Cannot write file \"" + result.path + "\". " +
+                   std::strerror(writeErrno != 0 ? writeErrno : errno);
+    std::remove(result.path.c_str());
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace kestrel
