@@ -1,9 +1,383 @@
 #include "screens/live_table.h"
 
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QShowEvent>
+#include <QTimer>
+#include <QToolButton>
+
+#include "common/cp1251.h"
+#include "config/config_globals.h"
+#include "config/load_init.h"
+#include "config/module_binding.h"
+#include "config/parameter_lists.h"
+#include "link/link_globals.h"
+#include "screens/export.h"
+#include "screens/param_grid.h"
+#include "screens/ui_support.h"
+
 namespace kestrel {
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {}
+using namespace cp1251_literals;
 
-TForm3::~TForm3() = default;
+namespace {
+
+constexpr int kTickMs = 100;
+
+QToolButton* MakeButton(QWidget* parent, int x, int y, int size, std::string_view hint) {
+  auto* b = new QToolButton(parent);
+  b->setGeometry(x, y, size, size);
+  b->setToolTip(ui::Text(hint));
+  b->setFocusPolicy(Qt::NoFocus);  // speed buttons take no focus
+  const int icon = size > 20 ? 32 : 15;
+  b->setIconSize(QSize(icon, icon));
+  return b;
+}
+
+void SetGlyph(QToolButton* button, const char* file) {
+  const QPixmap glyph = ui::Glyph(QString::fromLatin1(file));
+  button->setIcon(glyph.isNull() ? QIcon() : QIcon(glyph));
+}
+
+void Apply(QWidget* w, Enable e) {
+  if (e != Enable::Keep) w->setEnabled(e == Enable::On);
+}
+
+}  // namespace
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(ui::Text("Таблица параметров реального времени"_cpsv));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  QFont base(QStringLiteral("MS Sans Serif"));
+  base.setPixelSize(11);
+  setFont(base);
+  setFixedSize(kClientWidth, kClientHeight);
+
+  StringGrid1 = new ParamGrid(this);
+  StringGrid1->setGeometry(8, 8, 777, 382);
+  connect(StringGrid1, &ParamGrid::TableDoubleClicked, this, &TForm3::StringGrid1DblClick);
+
+  SpeedButton1 = MakeButton(this, 8, 400, 38, "Старт/стоп циклического опроса параметров"_cpsv);
+  SpeedButton2 = MakeButton(this, 48, 400, 38, "Выход"_cpsv);
+
+  QFont labelFont(QStringLiteral("Times New Roman"));
+  labelFont.setPixelSize(15);
+  labelFont.setBold(true);
+  Label1 = new QLabel(QStringLiteral("K-Line:"), this);
+  Label1->setFont(labelFont);
+  Label1->move(96, 422);
+  Label1->adjustSize();
+  Label2 = new QLabel(ui::Text("Простой"_cpsv), this);
+  Label2->setFont(labelFont);
+  Label2->setGeometry(152, 422, 480, Label1->height());
+
+  ComboBox1 = new QComboBox(this);
+  ComboBox1->setGeometry(96, 400, 241, 21);
+  ComboBox1->addItem(ui::Text("Нет"_cpsv));
+  ComboBox1->setEnabled(false);
+  connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
+
+  SpeedButton8 = MakeButton(this, 344, 400, 19, "Включить"_cpsv);
+  SpeedButton9 = MakeButton(this, 368, 400, 19, "Выключить"_cpsv);
+  Edit1 = new QLineEdit(QStringLiteral("0"), this);
+  Edit1->setGeometry(400, 400, 81, 21);
+  Edit1->installEventFilter(this);
+  SpeedButton10 = MakeButton(this, 488, 400, 19, "Включить режим теста"_cpsv);
+  SpeedButton11 = MakeButton(this, 512, 400, 19, "Выключить режим теста"_cpsv);
+  SpeedButton6 = MakeButton(this, 648, 400, 19, "Показать все"_cpsv);
+  SpeedButton7 = MakeButton(this, 672, 400, 19, "Скрыть неактивные"_cpsv);
+  SpeedButton4 = MakeButton(this, 696, 400, 19, "Активизировать все"_cpsv);
+  SpeedButton5 = MakeButton(this, 720, 400, 19, "Деактивизировать все"_cpsv);
+  SpeedButton3 = MakeButton(this, 744, 400, 38, "Копировать параметры в файл"_cpsv);
+  for (QWidget* w : {static_cast<QWidget*>(SpeedButton8), static_cast<QWidget*>(SpeedButton9),
+                     static_cast<QWidget*>(Edit1), static_cast<QWidget*>(SpeedButton10),
+                     static_cast<QWidget*>(SpeedButton11)}) {
+    w->setEnabled(false);
+  }
+
+  connect(SpeedButton1, &QToolButton::clicked, this, &TForm3::SpeedButton1Click);
+  connect(SpeedButton2, &QToolButton::clicked, this, &TForm3::SpeedButton2Click);
+  connect(SpeedButton3, &QToolButton::clicked, this, &TForm3::SpeedButton3Click);
+  connect(SpeedButton4, &QToolButton::clicked, this, &TForm3::SpeedButton4Click);
+  connect(SpeedButton5, &QToolButton::clicked, this, &TForm3::SpeedButton5Click);
+  connect(SpeedButton6, &QToolButton::clicked, this, &TForm3::SpeedButton6Click);
+  connect(SpeedButton7, &QToolButton::clicked, this, &TForm3::SpeedButton7Click);
+  connect(SpeedButton8, &QToolButton::clicked, this, &TForm3::SpeedButton8Click);
+  connect(SpeedButton9, &QToolButton::clicked, this, &TForm3::SpeedButton9Click);
+  connect(SpeedButton10, &QToolButton::clicked, this, &TForm3::SpeedButton10Click);
+  connect(SpeedButton11, &QToolButton::clicked, this, &TForm3::SpeedButton11Click);
+
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(kTickMs);
+  connect(Timer1, &QTimer::timeout, this, &TForm3::Timer1Timer);
+
+  changed_.reserve(kMaxRows);
+}
+
+TForm3::~TForm3() {
+  // A window that goes away while polling must not leave the session cycling.
+  if (Timer1 != nullptr && Timer1->isActive()) FormClose();
+}
+
+bool TForm3::Polling() const {
+  return RunFlag.load() != 0;
+}
+
+// ---------------------------------------------------------------- opening and closing
+
+void TForm3::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) FormActivate();
+}
+
+void TForm3::FormActivate() {
+  ui::FixAndCentre(this, kClientWidth, kClientHeight);
+  StringGrid1->Bind(&LiveRows);
+  ResetValueCache();
+  StringGrid1->ApplyColumnWidths();
+  SyncTestSelector();
+  SetGlyph(SpeedButton2, "exit.bmp");
+  SetGlyph(SpeedButton3, "copy.bmp");
+  SetGlyph(SpeedButton4, "activall.bmp");
+  SetGlyph(SpeedButton5, "deactall.bmp");
+  SetGlyph(SpeedButton6, "showall.bmp");
+  SetGlyph(SpeedButton7, "hideinact.bmp");
+  SetGlyph(SpeedButton8, "on.bmp");
+  SetGlyph(SpeedButton9, "off.bmp");
+  SetGlyph(SpeedButton10, "teston.bmp");
+  SetGlyph(SpeedButton11, "testoff.bmp");
+  SetStartGlyph(Polling());
+  Timer1->start();
+}
+
+void TForm3::FormClose() {
+  RunFlag.store(0);  // the running session finishes its pass and ends
+  Timer1->stop();
+}
+
+void TForm3::closeEvent(QCloseEvent* event) {
+  FormClose();
+  QDialog::closeEvent(event);
+}
+
+void TForm3::done(int result) {
+  FormClose();
+  QDialog::done(result);
+}
+
+void TForm3::ResetValueCache() {
+  for (std::string& text : valueCache_) text.clear();
+  const int rows = std::clamp(LiveRows.RowCount, 0, kMaxRows);
+  for (int r = 0; r < rows; ++r) LiveRows.Rows[r].Cells[kColValue].clear();
+}
+
+void TForm3::SyncTestSelector() {
+  const int count = std::clamp(TestSelectorCount, 1, kMaxTestPositions);
+  std::vector<std::string> items(TestSelectorItems.begin(), TestSelectorItems.begin() + count);
+  if (items == selectorItems_ && ComboBox1->count() == count) return;  // keep the choice
+  selectorItems_ = std::move(items);
+  ComboBox1->blockSignals(true);
+  ComboBox1->clear();
+  for (const std::string& item : selectorItems_) ComboBox1->addItem(ui::Text(item));
+  ComboBox1->setCurrentIndex(0);
+  ComboBox1->blockSignals(false);
+  ComboBox1->setEnabled(false);
+  SpeedButton8->setEnabled(false);
+  SpeedButton9->setEnabled(false);
+  Edit1->setEnabled(false);
+  testRequest_ = vorta::TestRequest{};
+}
+
+void TForm3::SetStartGlyph(bool polling) {
+  SetGlyph(SpeedButton1, polling ? "stop.bmp" : "start.bmp");
+}
+
+// ---------------------------------------------------------------- start/stop
+
+void TForm3::SpeedButton1Click() {
+  if (RunFlag.load() != 0) {
+    RunFlag.store(0);
+    SetStartGlyph(false);
+    return;
+  }
+  SpeedButton1->setEnabled(false);
+  SpeedButton2->setEnabled(false);
+  SpeedButton3->setEnabled(false);
+  SetStartGlyph(true);
+  PrepareLiveSkips(RequestTables[kLiveTable], LiveRows);
+  StartSession();
+}
+
+void TForm3::SpeedButton2Click() {
+  close();
+}
+
+// ---------------------------------------------------------------- the tick
+
+void TForm3::ApplyControls(const LiveControls& c) {
+  Apply(SpeedButton1, c.startStop);
+  Apply(SpeedButton3, c.copy);
+  Apply(SpeedButton2, c.exit);
+  Apply(ComboBox1, c.selector);
+  Apply(SpeedButton8, c.switchOn);
+  Apply(SpeedButton9, c.switchOff);
+  Apply(Edit1, c.valueBox);
+  Apply(SpeedButton10, c.modeOn);
+  Apply(SpeedButton11, c.modeOff);
+}
+
+void TForm3::Timer1Timer() {
+  const std::uint16_t status = LinkStatus.load();
+  const std::uint16_t error = LinkError.load();
+  const QString label = ui::Text(LinkStatusText(status, error));
+  if (Label2->text() != label) Label2->setText(label);
+
+  const LiveControls c =
+      TickControls(status, RunFlag.load(), ComboBox1->count(), ComboBox1->currentIndex(),
+                   testRequest_, RequestTables[kLiveTable]);
+  ApplyControls(c);
+  if (c.stopPolling) {
+    RunFlag.store(0);
+    SetStartGlyph(false);
+  }
+
+  changed_.clear();
+  RefreshLiveValues(LiveRows, ResponseBlock, VehicleModule.PIDVAL, valueCache_, changed_);
+  for (int row : changed_) StringGrid1->ValueChanged(row);
+}
+
+// ---------------------------------------------------------------- rows
+
+void TForm3::StringGrid1DblClick() {
+  if (!NoLink(LinkStatus.load())) return;
+  ToggleRequestRows(LiveRows, StringGrid1->SelectedRow());
+  StringGrid1->RepaintAll();
+}
+
+void TForm3::SpeedButton4Click() {
+  if (!NoLink(LinkStatus.load())) return;
+  SetAllInactive(LiveRows, false);
+  StringGrid1->ShowAllRows();
+}
+
+void TForm3::SpeedButton5Click() {
+  if (!NoLink(LinkStatus.load())) return;
+  SetAllInactive(LiveRows, true);
+  StringGrid1->RepaintAll();
+}
+
+void TForm3::SpeedButton6Click() {
+  if (!NoLink(LinkStatus.load())) return;
+  StringGrid1->ShowAllRows();
+}
+
+void TForm3::SpeedButton7Click() {
+  if (!NoLink(LinkStatus.load())) return;
+  StringGrid1->HideInactiveRows();
+}
+
+// ---------------------------------------------------------------- export
+
+void TForm3::SpeedButton3Click() {
+  std::vector<std::string> lines = ExportHeader(CarName, EcuType, LiveExportTitle());
+  std::vector<std::string> body = LiveExportBody(LiveRows);
+  lines.insert(lines.end(), std::make_move_iterator(body.begin()),
+               std::make_move_iterator(body.end()));
+  const ExportResult result = WriteExport(kExportLive, lines);
+  if (!result.ok) ui::ShowErrorBox(this, cp1251::FromUtf8(result.error));
+}
+
+// ---------------------------------------------------------------- actuator tests
+
+void TForm3::CallTest() {
+  if (VehicleModule.ACTTESTProc == nullptr) return;
+  VehicleModule.ACTTESTProc(&testRequest_);
+}
+
+void TForm3::ComboBox1Change() {
+  const int item = ComboBox1->currentIndex();
+  if (item <= 0 || item >= kMaxTestPositions) {
+    SpeedButton8->setEnabled(false);
+    SpeedButton9->setEnabled(false);
+    Edit1->setEnabled(false);
+    return;
+  }
+  const TestEntry& test = TestList[item];
+  testRequest_.Table = &RequestTables[kLiveTable];
+  testRequest_.Command = 0;
+  testRequest_.Service = test.Service;
+  testRequest_.Id1 = test.Id1;
+  testRequest_.Id2 = test.Id2;
+  testRequest_.Flags = test.Flags;
+  CallTest();
+  valueHint_ = MinMaxHint(testRequest_.Min, testRequest_.Max);
+  QString tip = ui::Text(valueHint_);
+  tip.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  Edit1->setToolTip(tip);
+  const TestInputs inputs = InputsForFlags(test.Flags);
+  SpeedButton8->setEnabled(inputs.switches);
+  SpeedButton9->setEnabled(inputs.switches);
+  Edit1->setEnabled(inputs.valueBox);
+}
+
+void TForm3::SpeedButton8Click() {
+  testRequest_.Command = 1;
+  testRequest_.Value = 1.0;
+  CallTest();
+  SpeedButton8->setEnabled(false);
+  ComboBox1->setEnabled(false);
+}
+
+void TForm3::SpeedButton9Click() {
+  testRequest_.Command = 1;
+  testRequest_.Value = 0.0;
+  CallTest();
+  SpeedButton9->setEnabled(false);
+  ComboBox1->setEnabled(false);
+}
+
+void TForm3::Edit1DblClick() {
+  const std::string text = ui::Cp(Edit1->text());
+  double value = 0.0;
+  if (!ParseFloat(text, value)) {
+    ui::ShowErrorBox(this, ConversionError(kNotFloat, text));
+    return;
+  }
+  testRequest_.Command = 1;
+  testRequest_.Value = value;
+  CallTest();
+  Edit1->setEnabled(false);
+  ComboBox1->setEnabled(false);
+}
+
+void TForm3::SpeedButton10Click() {
+  testRequest_.ModeOn = 1;
+  testRequest_.Table = &RequestTables[kLiveTable];
+  CallTest();
+}
+
+void TForm3::SpeedButton11Click() {
+  testRequest_.ModeOff = 1;
+  testRequest_.Table = &RequestTables[kLiveTable];
+  CallTest();
+}
+
+bool TForm3::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Edit1 && event->type() == QEvent::MouseButtonDblClick && Edit1->isEnabled()) {
+    Edit1DblClick();
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- session
+
+bool TForm3::StartSession() {
+  // Filled in with the link's session start.
+  return false;
+}
 
 }  // namespace kestrel

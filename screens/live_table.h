@@ -1,16 +1,102 @@
+// The live data table: lists the real-time parameters of the selected ECU,
+// polls them in an endless cycle and shows their values ten times a second;
+// rows can be left out of the poll, hidden and copied into a "Kadr" file, and
+// the ECU's actuator tests are run from here through the vehicle module.
 #pragma once
 
 #include <QDialog>
+#include <string>
+#include <vector>
+
+#include "module/vorta.h"
+#include "screens/live_logic.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QTimer;
+class QToolButton;
 
 namespace kestrel {
 
-// Live data table: lists the real-time parameters, polls them in a cycle and runs actuator tests.
+class ParamGrid;
+
 class TForm3 : public QDialog {
   Q_OBJECT
 
  public:
+  static constexpr int kClientWidth = 792;
+  static constexpr int kClientHeight = 446;
+
   explicit TForm3(QWidget* parent = nullptr);
   ~TForm3() override;
+
+  // Handlers, named after their controls.
+  void FormActivate();         // opening: rows, column widths, glyphs, timer on
+  void FormClose();            // closing: polling stops, timer off
+  void Timer1Timer();          // the tick
+  void SpeedButton1Click();    // start/stop
+  void SpeedButton2Click();    // exit
+  void SpeedButton3Click();    // copy to file
+  void SpeedButton4Click();    // activate all
+  void SpeedButton5Click();    // deactivate all
+  void SpeedButton6Click();    // show all
+  void SpeedButton7Click();    // hide inactive
+  void SpeedButton8Click();    // switch the test on
+  void SpeedButton9Click();    // switch the test off
+  void SpeedButton10Click();   // test mode on
+  void SpeedButton11Click();   // test mode off
+  void ComboBox1Change();      // test selected
+  void Edit1DblClick();        // send the typed value
+  void StringGrid1DblClick();  // toggle the rows of the selected row's request
+
+  // Forgets every value text shown, so the next tick writes every row anew.
+  // Done on every opening: the configuration may have been reloaded meanwhile.
+  void ResetValueCache();
+
+  // State, readable by tests.
+  const ValueCacheArray& ValueCache() const { return valueCache_; }
+  const vorta::TestRequest& CurrentTest() const { return testRequest_; }
+  const std::string& ValueHint() const { return valueHint_; }  // code page 1251
+  bool Polling() const;
+
+  // The controls, for the main window's tests and screenshots.
+  ParamGrid* StringGrid1 = nullptr;
+  QToolButton* SpeedButton1 = nullptr;
+  QToolButton* SpeedButton2 = nullptr;
+  QToolButton* SpeedButton3 = nullptr;
+  QToolButton* SpeedButton4 = nullptr;
+  QToolButton* SpeedButton5 = nullptr;
+  QToolButton* SpeedButton6 = nullptr;
+  QToolButton* SpeedButton7 = nullptr;
+  QToolButton* SpeedButton8 = nullptr;
+  QToolButton* SpeedButton9 = nullptr;
+  QToolButton* SpeedButton10 = nullptr;
+  QToolButton* SpeedButton11 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QTimer* Timer1 = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void done(int result) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void SetStartGlyph(bool polling);
+  void ApplyControls(const LiveControls& c);
+  void SyncTestSelector();
+  void CallTest();  // ACTTESTProc with testRequest_; nothing without a module
+  bool StartSession();
+
+  ValueCacheArray valueCache_;
+  vorta::TestRequest testRequest_{};
+  std::string valueHint_;
+  std::vector<int> changed_;
+  std::vector<std::string> selectorItems_;
 };
 
 }  // namespace kestrel
