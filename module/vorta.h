@@ -22,7 +22,7 @@ namespace vorta {
 
 // ---------------------------------------------------------------- request tables
 
-inline constexpr int kMaxRequests = 1001;     // entries 1..1001 of a table
+inline constexpr int kMaxRequests = 1001;      // entries 1..1001 of a table
 inline constexpr int kRequestDataSize = 4096;  // request bytes of one entry
 
 // One request frame without its checksum. The session writes the checksum into
