@@ -1,0 +1,153 @@
+#include "config/catalogue.h"
+
+#include "test_support.h"
+
+namespace kestrel::testing {
+namespace {
+
+TEST(HexToWord, FourDigitsAndInvalidCharacters) {
+  EXPECT_EQ(HexToWord(""), 0);
+  EXPECT_EQ(HexToWord("A"), 10);
+  EXPECT_EQ(HexToWord("x"), 65535);
+  EXPECT_EQ(HexToWord("0171"), 0x0171);
+  EXPECT_EQ(HexToWord("C123FF"), 0xC123);  // only the first four count
+  EXPECT_EQ(HexToWord("01"), static_cast<std::uint16_t>(0x0100 - 16 - 1));  // missing ones -1
+  EXPECT_EQ(HexToWord("017a"), static_cast<std::uint16_t>(0x0170 - 1));     // lower case -1
+}
+
+TEST(CatalogueColumns, WidthsArePartsOf777) {
+  const auto w = CatalogueColumnWidths(777);
+  EXPECT_EQ(w[0], 34);
+  EXPECT_EQ(w[1], 444);
+  EXPECT_EQ(w[2], 230);
+  EXPECT_EQ(w[3], 45);
+  EXPECT_EQ(w[4], 0);
+  EXPECT_EQ(CatalogueColumnWidths(400)[1], 229);  // 228.57 rounded
+}
+
+class CatalogueTest : public ConfigTest {
+ protected:
+  void WriteEcuFolder() {
+    WriteDefinitions({"0105", "Температура ОЖ", "°C", "00", "0902", "VIN", "", "00"});
+    WriteLines("ECU/TEST/dtc.ini", {"0171", "Бедная смесь", "0300", "Пропуски зажигания"});
+  }
+};
+
+TEST_F(CatalogueTest, TroubleCodeTextsEdgeCases) {
+  WriteLines("d1.ini", {"0171", "Первый", "0420", "Катализатор", "0171", "Второй", "05"});
+  ASSERT_TRUE(LoadDtcTextsFrom("d1.ini").Ok());
+  ASSERT_EQ(DtcTexts.Count, 4);
+  EXPECT_EQ(Utf8(*DtcTexts.Find(0x0171)), "Первый");  // the first of two
+  EXPECT_EQ(DtcTexts.Entries[3].Code, HexToWord("05"));
+  EXPECT_EQ(DtcTexts.Entries[3].Text, "");  // last code without its text
+  EXPECT_EQ(DtcTexts.Find(0x0500), nullptr);
+
+  WriteRaw("empty.ini", "");
+  ASSERT_TRUE(LoadDtcTextsFrom("empty.ini").Ok());
+  EXPECT_EQ(DtcTexts.Count, 0);
+  EXPECT_EQ(DtcTexts.Find(0x0171), nullptr);  // nothing left of the earlier file
+
+  WriteLines("lower.ini", {"p0171", "строчные"});
+  ASSERT_TRUE(LoadDtcTextsFrom("lower.ini").Ok());
+  EXPECT_EQ(DtcTexts.Count, 1);
+  EXPECT_EQ(LoadDtcTextsFrom("none.ini").Result, LoadResult::Missing);
+}
+
+TEST_F(CatalogueTest, MoreThan1001TextsAreRefused) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 1001; ++i) {
+    char code[8];
+    std::snprintf(code, sizeof code, "%04X", i);
+    lines.push_back(code);
+    lines.push_back("t");
+  }
+  WriteLines("full.ini", lines);
+  ASSERT_TRUE(LoadDtcTextsFrom("full.ini").Ok());
+  EXPECT_EQ(DtcTexts.Count, 1001);
+  lines.push_back("1001");
+  lines.push_back("лишний");
+  WriteLines("over.ini", lines);
+  const LoadOutcome out = LoadDtcTextsFrom("over.ini");
+  ASSERT_EQ(out.Result, LoadResult::Failed);
+  EXPECT_EQ(out.Line, 2003);
+  EXPECT_NE(out.Error.find("over.ini"), std::string::npos);
+  EXPECT_EQ(DtcTexts.Count, 0);
+}
+
+TEST_F(CatalogueTest, ListingColumnsAndOrder) {
+  WriteLines("ECU/b_corolla.ini", {"Corolla", "4A-FE"});
+  WriteLines("ECU/A_Camry.INI", {"Камри"});  // no second line
+  WriteLines("ECU/notes.txt", {"x"});
+  std::filesystem::create_directories("ECU/TOYOTA");
+  const auto rows = ListCatalogue();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].Cells[kCatNumber], "0001");
+  EXPECT_EQ(Utf8(rows[0].Cells[kCatCar]), "Камри");
+  EXPECT_EQ(rows[0].Cells[kCatEcu], "");
+  EXPECT_EQ(rows[0].Cells[kCatShort], "A_Camry");
+  EXPECT_EQ(rows[0].Cells[kCatFile], "A_Camry.INI");
+  EXPECT_EQ(rows[1].Cells[kCatNumber], "0002");
+  EXPECT_EQ(rows[1].Cells[kCatEcu], "4A-FE");
+  EXPECT_TRUE(ListCatalogue("NOWHERE").empty());
+  EXPECT_TRUE(EmptyCatalogueOutcome().Quit);
+}
+
+TEST_F(CatalogueTest, ChoiceLoadsConfigurationTextsAndNames) {
+  WriteEcuFolder();
+  WriteLines("ECU/CAR.ini", ConfigSpec{}.Lines());
+  const ConfigOutcome out = LoadChosenConfiguration(true, "CAR.ini");
+  EXPECT_FALSE(out.Quit);
+  EXPECT_EQ(out.Error, "");
+  EXPECT_EQ(ConfigFileName, "ECU/CAR.ini");
+  EXPECT_EQ(DtcTexts.Count, 2);
+  EXPECT_EQ(Utf8(PidNames.Sid01[5]), "PID=05 Температура ОЖ");
+  EXPECT_EQ(PidNames.Sid09[2], "PID=02 VIN");
+}
+
+TEST_F(CatalogueTest, ChoiceQuitDecisions) {
+  WriteEcuFolder();
+  WriteLines("ECU/CAR.ini", ConfigSpec{}.Lines());
+  EXPECT_TRUE(LoadChosenConfiguration(false, "CAR.ini").Quit);
+  EXPECT_TRUE(LoadChosenConfiguration(true, "").Quit);
+  const ConfigOutcome gone = LoadChosenConfiguration(true, "GONE.ini");
+  EXPECT_TRUE(gone.Quit);
+  EXPECT_NE(gone.StderrLine.find("ECU/GONE.ini"), std::string::npos);
+  EXPECT_EQ(ConfigFileName, "ecu.ini");
+
+  std::filesystem::remove("ECU/TEST/dtc.ini");
+  const ConfigOutcome nodtc = LoadChosenConfiguration(true, "CAR.ini");
+  EXPECT_TRUE(nodtc.Quit);
+  EXPECT_NE(nodtc.StderrLine.find("ECU/TEST/dtc.ini"), std::string::npos);
+}
+
+TEST_F(CatalogueTest, ChoiceWithABadLineShowsTheErrorAndKeepsRunning) {
+  WriteEcuFolder();
+  ConfigSpec spec;
+  spec.settings[5] = "x";
+  WriteLines("ECU/BAD.ini", spec.Lines());
+  const ConfigOutcome out = LoadChosenConfiguration(true, "BAD.ini");
+  EXPECT_FALSE(out.Quit);
+  EXPECT_EQ(out.Error, "'x' is not a valid integer value");
+  EXPECT_EQ(ConfigFileName, "ecu.ini");
+  EXPECT_EQ(DtcTexts.Count, 0);
+}
+
+TEST_F(CatalogueTest, StartupLoadWithAndWithoutEcuIni) {
+  ConfigOutcome out = StartupLoad();
+  EXPECT_FALSE(out.Quit);
+  EXPECT_EQ(ConfigMissing, 1);
+  EXPECT_EQ(ConfigFileName, "ecu.ini");
+
+  WriteEcuFolder();
+  WriteLines("ecu.ini", ConfigSpec{}.Lines());
+  out = StartupLoad();
+  EXPECT_FALSE(out.Quit);
+  EXPECT_EQ(ConfigMissing, 0);
+  EXPECT_EQ(DtcTexts.Count, 2);
+
+  std::filesystem::remove("ECU/TEST/dtc.ini");
+  EXPECT_TRUE(StartupLoad().Quit);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
