@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libxlsxwriter-dev
-  g++-multilib g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-multilib g++-mingw-w64-i686 binutils-mingw-w64-i686 qemu-user
   xvfb xauth fonts-dejavu-core clang-format
 )
 missing=()
