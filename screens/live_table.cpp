@@ -15,6 +15,7 @@
 #include "config/module_binding.h"
 #include "config/parameter_lists.h"
 #include "link/link_globals.h"
+#include "link/session.h"
 #include "screens/export.h"
 #include "screens/param_grid.h"
 #include "screens/ui_support.h"
@@ -209,7 +210,7 @@ void TForm3::SpeedButton1Click() {
   SpeedButton3->setEnabled(false);
   SetStartGlyph(true);
   PrepareLiveSkips(RequestTables[kLiveTable], LiveRows);
-  StartSession();
+  StartPolling();
 }
 
 void TForm3::SpeedButton2Click() {
@@ -375,9 +376,12 @@ bool TForm3::eventFilter(QObject* watched, QEvent* event) {
 
 // ---------------------------------------------------------------- session
 
-bool TForm3::StartSession() {
-  // Filled in with the link's session start.
-  return false;
+void TForm3::StartPolling() {
+  // The previous session must have ended before RunFlag is set again: a
+  // cyclic session that still runs its last pass would otherwise see the flag
+  // and go on cycling. The wait sleeps between looks instead of spinning.
+  WaitLinkIdle();
+  StartSession(RequestTables[kLiveTable], LinkSettings.P2, 1);
 }
 
 }  // namespace kestrel

@@ -89,8 +89,8 @@ class TForm3 : public QDialog {
   void SetStartGlyph(bool polling);
   void ApplyControls(const LiveControls& c);
   void SyncTestSelector();
-  void CallTest();  // ACTTESTProc with testRequest_; nothing without a module
-  bool StartSession();
+  void CallTest();      // ACTTESTProc with testRequest_; nothing without a module
+  void StartPolling();  // waits for the previous session, then starts the cyclic one
 
   ValueCacheArray valueCache_;
   vorta::TestRequest testRequest_{};
