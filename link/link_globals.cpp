@@ -14,6 +14,7 @@ std::atomic<std::uint8_t> RunFlag{0};
 std::atomic<std::uint8_t> LogEnabled{0};
 LinkSettingsRecord LinkSettings;
 std::atomic<std::uint8_t> RecordEnabled{0};
+std::atomic<std::uint32_t> PassCount{0};
 RecordFileNameHolder RecordFileName;
 vorta::RequestTable RequestTables[kRequestTableCount];
 vorta::ResponseMemory ResponseBlock;

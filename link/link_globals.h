@@ -83,6 +83,10 @@ extern std::atomic<std::uint8_t> LogEnabled;
 extern LinkSettingsRecord LinkSettings;
 extern std::atomic<std::uint8_t> RecordEnabled;
 
+// Complete passes over the request table in the current session, the first
+// pass included. Reset when a session starts (for tools that run N passes).
+extern std::atomic<std::uint32_t> PassCount;
+
 // The recording file that the receiver appends response frames to. The graphs
 // window sets it on the UI thread while the receiver may read it, so it is
 // kept behind a small lock.

@@ -50,6 +50,12 @@ class SerialPort {
   virtual int Read(std::uint8_t* buffer, std::size_t count) = 0;
 
   virtual std::string LastErrorText() const { return {}; }
+
+  // Called from another thread to end a WaitInput in progress early (it then
+  // returns Timeout). Lets the receiver stop at once instead of at the end of
+  // its 500 ms wait. Ports that cannot do this keep the default: the wait
+  // simply runs out.
+  virtual void CancelWait() {}
 };
 
 // Creates the port a session opens for a COM name ("COM2"). By default this is
