@@ -6,7 +6,6 @@
 // data byte or formula variant (high nibble) or a single bit (low nibble).
 
 #include <array>
-#include <charconv>
 #include <cstring>
 #include <initializer_list>
 

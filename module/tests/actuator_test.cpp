@@ -103,74 +103,58 @@ TEST_F(ActuatorTest, OnOffTestsSetTheirBit) {
   }
 }
 
-TEST_F(ActuatorTest, DescribingChangesNoRequest) {
+TEST_F(ActuatorTest, DescribingUnknownTestsAndOtherServicesArmNothing) {
   RequestEntry& e = Add({0x30, 0x02, 0x33, 0x44});
   request_.Service = 0x30;
   request_.Id1 = 0x02;
   request_.Flags = 0x80;
-  request_.Command = 0;
-  request_.Value = 50;
+  request_.Command = 0;  // describe only: the range, no request change
   ACTTESTProc(&request_);
   EXPECT_EQ(request_.Min, 0.0);
   EXPECT_EQ(request_.Max, 125.0);
-  EXPECT_EQ(e.Data[5], 0x33);
-  EXPECT_EQ(e.Data[6], 0x44);
-  EXPECT_EQ(e.Skip, 1);
-}
 
-TEST_F(ActuatorTest, UnknownTestsAndOtherServicesChangeNothing) {
-  RequestEntry& e = Add({0x30, 0x04, 0x33, 0x44});
+  RequestEntry& unknown = Add({0x30, 0x04, 0x33, 0x44});
   request_.Min = -7;
   request_.Max = 7;
-  Issue(0x04, 10.0, true);  // numeric test without a range
-  EXPECT_EQ(request_.Min, -7.0);
-  EXPECT_EQ(request_.Max, 7.0);
-  EXPECT_EQ(e.Data[5], 0x33);
-  EXPECT_EQ(e.Skip, 1);
-
-  RequestEntry& other = Add({0x31, 0x02, 0x33, 0x44});
-  request_.Service = 0x31;
+  Issue(0x04, 10.0, true);  // numeric test without a range: no change at all
+  request_.Service = 0x31;  // another service: no change at all
   request_.Id1 = 0x02;
-  request_.Flags = 0x80;
-  request_.Command = 1;
   ACTTESTProc(&request_);
   EXPECT_EQ(request_.Min, -7.0);
   EXPECT_EQ(request_.Max, 7.0);
-  EXPECT_EQ(other.Skip, 1);
+  for (const RequestEntry* entry : {&e, &unknown}) {
+    EXPECT_EQ(entry->Data[5], 0x33);
+    EXPECT_EQ(entry->Data[6], 0x44);
+    EXPECT_EQ(entry->Skip, 1);
+  }
 }
 
-TEST_F(ActuatorTest, FirstMatchingEntryIsArmed) {
+TEST_F(ActuatorTest, TheFirstMatchingEntryUpToCountIsArmed) {
   RequestEntry& wrongService = Add({0x21, 0x02});
   RequestEntry& first = Add({0x30, 0x02, 0x00});
   RequestEntry& second = Add({0x30, 0x02, 0x00});
+  RequestEntry& beyond = table_->Entries[3];  // past Count
+  beyond.Data[3] = 0x30;
+  beyond.Data[4] = 0x03;
+  beyond.Skip = 1;
   Issue(0x02, 10.0, true);
   EXPECT_EQ(wrongService.Skip, 1);
   EXPECT_EQ(first.Skip, 0);
   EXPECT_EQ(first.Data[5], 10);
   EXPECT_EQ(second.Skip, 1);
-  EXPECT_EQ(second.Data[5], 0);
-}
-
-TEST_F(ActuatorTest, OnlyEntriesUpToCountAreSearched) {
-  Add({0x21, 0x01});
-  RequestEntry& beyond = table_->Entries[1];
-  beyond.Data[3] = 0x30;
-  beyond.Data[4] = 0x02;
-  beyond.Skip = 1;
-  Issue(0x02, 10.0, true);
+  Issue(0x03, 10.0, true);
   EXPECT_EQ(beyond.Skip, 1);
-  EXPECT_EQ(beyond.Data[5], 0);
 
   // A count beyond the table's 1001 entries stops at the last one.
   table_->Count = 0xFFFF;
   RequestEntry& last = table_->Entries[kMaxRequests - 1];
   last.Data[3] = 0x30;
-  last.Data[4] = 0x03;
+  last.Data[4] = 0x18;
   last.Skip = 1;
-  Issue(0x03, 20.0, true);
+  Issue(0x18, 20.0, true);
   EXPECT_EQ(last.Skip, 0);
-  EXPECT_EQ(last.Data[5], 20);
-  Issue(0x18, 20.0, true);  // no such entry anywhere: nothing past the table is touched
+  EXPECT_EQ(last.Data[5], 120);
+  Issue(0x08, 2.0, true);  // no such entry anywhere: nothing past the table is touched
 }
 
 TEST_F(ActuatorTest, ValuesThatAreNoNumberArmNothing) {
@@ -203,19 +187,16 @@ TEST_F(ActuatorTest, TestModeRequests) {
   ACTTESTProc(&request_);
   EXPECT_EQ(leave.Skip, 0);
   EXPECT_EQ(request_.ModeOff, 0);
-}
 
-TEST_F(ActuatorTest, ModeFlagsAreClearedWithoutAnEntryOrTable) {
-  Add({0x30, 0x01});
+  // Without a matching entry, or without a table, the flag is still cleared.
+  table_->Count = 1;
+  request_.ModeOff = 1;
+  ACTTESTProc(&request_);
+  EXPECT_EQ(request_.ModeOff, 0);
+  request_.Table = nullptr;
   request_.ModeOn = 1;
   ACTTESTProc(&request_);
   EXPECT_EQ(request_.ModeOn, 0);
-  request_.ModeOff = 1;
-  request_.Table = nullptr;
-  ACTTESTProc(&request_);
-  EXPECT_EQ(request_.ModeOff, 0);
-  Issue(0x02, 10.0, true);  // no table: the range, nothing else
-  EXPECT_EQ(request_.Max, 125.0);
 }
 
 }  // namespace

@@ -424,32 +424,27 @@ TEST_F(DerivedTest, TrimsFallBackToOneWhenABytesIsZero) {
   EXPECT_NEAR(Value(0x01, 0x10, 0x20), 244897.95918367346 * 5.0 * 1.02 / 14.0, 1e-6);
 }
 
-TEST_F(DerivedTest, StandingStillGivesNoConsumption) {
-  Mode01(0x0D, {0});
+TEST_F(DerivedTest, StandingStillFuelCutAndZeroFuelFactorGiveZero) {
+  Mode01(0x0D, {0});  // no speed: no consumption, the flows stay
   EXPECT_EQ(Value(0x01, 0x10, 0x30), 0.0);
   EXPECT_EQ(q().Text, std::string("0.000"));
   EXPECT_EQ(Value(0x01, 0x0B, 0x30), 0.0);
   EXPECT_EQ(Value(0x01, 0xE4, 0x20), 0.0);
-  EXPECT_GT(Value(0x01, 0x10, 0x20), 0.0);  // flow itself is still there
-}
+  EXPECT_GT(Value(0x01, 0x10, 0x20), 0.0);
+  Mode01(0x0D, {50});
 
-TEST_F(DerivedTest, FuelCutStopsInjectionFlow) {
-  Mode01(0xE8, {0x00, 0x02});
+  Mode01(0xE8, {0x00, 0x02});  // fuel cut
   EXPECT_EQ(Value(0x01, 0xE4, 0x10), 0.0);
   EXPECT_EQ(Value(0x01, 0xE4, 0x20), 0.0);
   Mode01(0xE8, {0xFF, 0xFC});  // only the two low bits of B count
   EXPECT_NEAR(Value(0x01, 0xE4, 0x10), 958.8235294117648, 1e-9);
-}
 
-TEST_F(DerivedTest, ZeroFuelFactorGivesZeroNotInfinity) {
-  q().FuelFactor = 0;
+  q().FuelFactor = 0;  // would divide by zero
   for (auto [id, format] : {std::pair{0x0B, 0x20}, {0x0B, 0x30}, {0x10, 0x20}, {0x10, 0x30}}) {
     EXPECT_EQ(Value(0x01, static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(format)), 0.0);
     EXPECT_EQ(q().Text, std::string("0.000"));
   }
-  // Quantities that do not divide by it are unaffected.
-  EXPECT_NEAR(Value(0x01, 0x0B, 0x10), 13.913120338701049, 1e-9);
-  EXPECT_NEAR(Value(0x01, 0xE4, 0x10), 958.8235294117648, 1e-9);
+  EXPECT_NEAR(Value(0x01, 0x0B, 0x10), 13.913120338701049, 1e-9);  // does not divide by it
 }
 
 TEST_F(DerivedTest, LocalIdentifiersUseTheLocalArea) {
