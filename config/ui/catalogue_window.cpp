@@ -30,10 +30,12 @@ TForm11::TForm11(QWidget* parent) : QDialog(parent) {
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
-  connect(grid_, &QTableWidget::currentCellChanged, this,
-          [this](int row, int, int, int) {
-            if (row >= 0) chosenRow_ = row;
-          });
+  // The narrow number column shows its four digits whole rather than elided.
+  grid_->setTextElideMode(Qt::ElideNone);
+  grid_->setStyleSheet(QStringLiteral("QTableWidget::item { padding: 0px 1px; }"));
+  connect(grid_, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
+    if (row >= 0) chosenRow_ = row;
+  });
   connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int, int) { Button1Click(); });
 
   chooseButton_ = new QPushButton(ui::Text(CatalogueChooseText()), this);
@@ -77,7 +79,9 @@ void TForm11::FillGrid() {
   grid_->setRowCount(rows.empty() ? 1 : static_cast<int>(rows.size()));
   for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
     for (int c = 0; c < kCatalogueColumns; ++c) {
-      grid_->setItem(r, c, new QTableWidgetItem(ui::Text(rows[r].Cells[c])));
+      auto* item = new QTableWidgetItem(ui::Text(rows[r].Cells[c]));
+      item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+      grid_->setItem(r, c, item);
     }
   }
   if (!rows.empty()) {
@@ -91,7 +95,9 @@ void TForm11::Button1Click() {
   accept();
 }
 
-void TForm11::Button2Click() { reject(); }
+void TForm11::Button2Click() {
+  reject();
+}
 
 void TForm11::done(int result) {
   if (empty_) {
