@@ -1,0 +1,902 @@
+#include "ecusim/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace kestrel::ecusim {
+
+namespace {
+
+constexpr Micros kFarPast = std::numeric_limits<Micros>::min() / 4;
+constexpr Micros kBitCell = 200'000;       // 5 baud
+constexpr Micros kFastLowLimit = 100'000;  // a shorter first low is a fast-init wake-up
+constexpr Micros kPtyInitGap = 1'500'000;  // quiet before the tester's inverted key byte
+constexpr Micros kPtyInitPair = 500'000;   // ... and at most this until its inverted address
+constexpr std::size_t kMaxQueued = 65536;
+constexpr std::size_t kMax9141Request = 16;
+
+std::uint8_t Inv(std::uint8_t b) {
+  return static_cast<std::uint8_t>(~b);
+}
+
+}  // namespace
+
+const char* PhaseName(Phase p) {
+  switch (p) {
+    case Phase::Asleep:
+      return "asleep";
+    case Phase::BreakLow:
+      return "line low";
+    case Phase::FastWake:
+      return "woken (fast)";
+    case Phase::StartComm:
+      return "StartCommunication";
+    case Phase::FiveBaudAddress:
+      return "5-baud address";
+    case Phase::FiveBaudKeys:
+      return "key bytes sent";
+    case Phase::Session:
+      return "session";
+  }
+  return "?";
+}
+
+Engine::Engine(Scenario scenario, EngineOptions options, Micros start)
+    : s_(std::move(scenario)),
+      o_(std::move(options)),
+      start_(start),
+      byte_us_(std::max<Micros>(1, static_cast<Micros>(std::llround(10e6 / s_.baud)))),
+      rng_(o_.seed),
+      tx_free_(kFarPast),
+      tester_end_(kFarPast),
+      ecu_free_(kFarPast),
+      taken_ecu_end_(kFarPast),
+      last_edge_(kFarPast),
+      stored_(s_.stored_codes),
+      current_(s_.current_codes),
+      freeze_(s_.freeze_frames) {}
+
+// ---------------------------------------------------------------- output line
+
+void Engine::Log(Micros t, const std::string& text) const {
+  if (!o_.log) return;
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%10.3f] ", static_cast<double>(t - start_) / 1e6);
+  o_.log(stamp + text);
+}
+
+void Engine::Push(std::uint8_t v, Micros start, Micros due, std::uint32_t frame,
+                  Micros frame_start) {
+  if (out_.size() >= kMaxQueued) return;  // the adapter's buffer overflows: the byte is lost
+  Out o{v, start, due, frame, frame_start};
+  auto at = std::upper_bound(out_.begin(), out_.end(), due,
+                             [](Micros d, const Out& x) { return d < x.due; });
+  out_.insert(at, o);
+}
+
+Micros Engine::ScheduleFrame(const Bytes& frame, Micros at, const char* what) {
+  const std::uint32_t id = next_frame_++;
+  if (next_frame_ == 0) next_frame_ = 1;
+  Micros start = std::max(at, ecu_free_);
+  const Micros frame_start = start;
+  std::size_t split_at = frame.size();
+  if (o_.faults.split_ms > 0 && frame.size() >= 2) {
+    std::uniform_int_distribution<std::size_t> d(1, frame.size() - 1);
+    split_at = d(rng_);
+  }
+  Micros end = start;
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    if (i > 0) start = end + Ms(s_.p1);
+    if (i == split_at) start += Ms(o_.faults.split_ms);
+    end = start + byte_us_;
+    Push(frame[i], start, end, id, frame_start);
+  }
+  ecu_free_ = end;
+  if (what) Log(frame_start, std::string(what) + " " + Hex(frame));
+  return end;
+}
+
+void Engine::CancelUnstarted(Micros t) {
+  const auto gone = std::remove_if(out_.begin(), out_.end(),
+                                   [t](const Out& o) { return o.frame != 0 && o.frame_start > t; });
+  if (gone != out_.end()) {
+    out_.erase(gone, out_.end());
+    Log(t, "answer withdrawn: the tester is talking");
+  }
+  ecu_free_ = taken_ecu_end_;
+  for (const Out& o : out_) {
+    if (o.frame != 0) ecu_free_ = std::max(ecu_free_, o.due);
+  }
+}
+
+Micros Engine::BusIdleSince(Micros t) const {
+  return std::max({tester_end_, std::min(ecu_free_, t), last_edge_});
+}
+
+void Engine::SetTesterBaud(std::uint32_t baud) {
+  if (baud == tester_baud_) return;
+  tester_baud_ = baud;
+  if (Deaf() && !o_.faults.silent && !stopped_) {
+    Log(start_, "the tester talks at " + std::to_string(baud) + " baud, the ECU at " +
+                    std::to_string(s_.baud) + ": the ECU hears only noise");
+  }
+}
+
+bool Engine::Deaf() const {
+  if (o_.faults.silent || stopped_) return true;
+  if (tester_baud_ != 0) {
+    const double ratio = static_cast<double>(tester_baud_) / s_.baud;
+    if (ratio < 0.97 || ratio > 1.03) return true;
+  }
+  return false;
+}
+
+std::size_t Engine::Take(Micros now, std::vector<std::uint8_t>& out) {
+  Advance(now);
+  std::size_t n = 0;
+  while (n < out_.size() && out_[n].due <= now) {
+    out.push_back(out_[n].value);
+    if (out_[n].frame != 0) taken_ecu_end_ = std::max(taken_ecu_end_, out_[n].due);
+    ++n;
+  }
+  out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(n));
+  return n;
+}
+
+std::vector<LineByte> Engine::TakeTimed(Micros now) {
+  Advance(now);
+  std::vector<LineByte> r;
+  std::size_t n = 0;
+  while (n < out_.size() && out_[n].due <= now) {
+    r.push_back({out_[n].value, out_[n].due});
+    if (out_[n].frame != 0) taken_ecu_end_ = std::max(taken_ecu_end_, out_[n].due);
+    ++n;
+  }
+  out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(n));
+  return r;
+}
+
+void Engine::Purge(Micros now) {
+  std::vector<std::uint8_t> dropped;
+  Take(now, dropped);
+}
+
+std::optional<Micros> Engine::NextEvent() const {
+  std::optional<Micros> next;
+  auto at = [&](Micros t) {
+    if (!next || t < *next) next = t;
+  };
+  if (!out_.empty()) at(out_.front().due);
+  switch (phase_) {
+    case Phase::FiveBaudAddress:
+      if (!line_low_) at(low_at_ + 10 * kBitCell);
+      break;
+    case Phase::FiveBaudKeys:
+      at(keys_deadline_ + 1);
+      break;
+    case Phase::FastWake:
+      at(low_at_ + Ms(s_.wake_total_max) + 1);
+      break;
+    case Phase::Session:
+      at(last_request_ + Ms(s_.p3_max) + 1);
+      break;
+    default:
+      break;
+  }
+  if (vanish_at_) at(*vanish_at_);
+  return next;
+}
+
+// ---------------------------------------------------------------- timers
+
+void Engine::Advance(Micros now) {
+  switch (phase_) {
+    case Phase::FiveBaudAddress:
+      if (!line_low_ && now >= low_at_ + 10 * kBitCell) Decode5Baud();
+      break;
+    case Phase::FiveBaudKeys:
+      if (now > keys_deadline_) {
+        Log(keys_deadline_, "no inverted key byte 2 from the tester: back to sleep");
+        phase_ = Phase::Asleep;
+      }
+      break;
+    case Phase::FastWake:
+      if (now > low_at_ + Ms(s_.wake_total_max)) {
+        Log(now, "no StartCommunication after the wake-up pattern: back to sleep");
+        phase_ = Phase::Asleep;
+      }
+      break;
+    case Phase::Session:
+      if (now > last_request_ + Ms(s_.p3_max)) {
+        EndSession(last_request_ + Ms(s_.p3_max), "no request within P3max");
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void Engine::StartSession(Micros t, const char* how) {
+  phase_ = Phase::Session;
+  session_9141_ = s_.IsIso9141();
+  last_request_ = t;
+  rx_n_ = 0;
+  Log(t, std::string("session open (") + how + ", " + (session_9141_ ? "ISO 9141" : "ISO 14230") +
+             " frames)");
+}
+
+void Engine::EndSession(Micros t, const char* why) {
+  if (phase_ == Phase::Session) Log(t, std::string("session closed: ") + why);
+  phase_ = Phase::Asleep;
+  rx_n_ = 0;
+}
+
+// ---------------------------------------------------------------- break line
+
+void Engine::Break(bool on, Micros t) {
+  if (!o_.breaks_visible) return;
+  Advance(t);
+  if (on) {
+    if (line_low_) return;
+    line_low_ = true;
+    CancelUnstarted(t);
+    if (phase_ == Phase::FiveBaudAddress) {
+      if (edges_.size() < 16) {
+        edges_.push_back({t, true});
+      } else {
+        edges_overflow_ = true;
+      }
+    } else {
+      const Micros idle = t - BusIdleSince(t);
+      if (phase_ == Phase::Session) EndSession(t, "the tester pulls the line low");
+      phase_ = Phase::BreakLow;
+      low_at_ = t;
+      idle_ok_ = idle >= Ms(s_.idle_min);
+      edges_.assign(1, {t, true});
+      edges_overflow_ = false;
+      rx_n_ = 0;
+      if (!idle_ok_) {
+        Log(t, "line pulled low after only " + std::to_string(idle / 1000) +
+                   " ms of quiet bus (needs " + std::to_string(Ms(s_.idle_min) / 1000) + ")");
+      }
+    }
+  } else {
+    if (!line_low_) return;
+    line_low_ = false;
+    if (phase_ == Phase::BreakLow) {
+      const Micros low = t - low_at_;
+      if (low < kFastLowLimit) {
+        char text[160];
+        std::snprintf(text, sizeof text, "wake-up low %.1f ms", low / 1000.0);
+        if (Deaf() || !idle_ok_ || !s_.accept_fast) {
+          Log(t, std::string(text) + ": ignored");
+          phase_ = Phase::Asleep;
+        } else if (low < Ms(s_.wake_low_min) || low > Ms(s_.wake_low_max)) {
+          Log(t, std::string(text) + ": outside " +
+                     std::to_string(static_cast<int>(s_.wake_low_min)) + ".." +
+                     std::to_string(static_cast<int>(s_.wake_low_max)) + " ms, ignored");
+          phase_ = Phase::Asleep;
+        } else {
+          phase_ = Phase::FastWake;
+          high_at_ = t;
+        }
+      } else {
+        phase_ = Phase::FiveBaudAddress;
+        edges_.push_back({t, false});
+      }
+    } else if (phase_ == Phase::FiveBaudAddress) {
+      if (edges_.size() < 16) {
+        edges_.push_back({t, false});
+      } else {
+        edges_overflow_ = true;
+      }
+    }
+  }
+  last_edge_ = t;
+}
+
+void Engine::Decode5Baud() {
+  const Micros t0 = low_at_;
+  const Micros done = t0 + 10 * kBitCell;
+  phase_ = Phase::Asleep;
+  auto reject = [&](const std::string& why) { Log(done, "5-baud address rejected: " + why); };
+  if (edges_overflow_) return reject("too many edges");
+  if (!idle_ok_) return reject("the bus was not quiet before it");
+  if (Deaf() || !s_.accept_5baud) return reject("this ECU does not answer it");
+  const Micros tol = Ms(s_.bit_tolerance);
+  for (std::size_t i = 1; i < edges_.size(); ++i) {
+    const Micros rel = edges_[i].first - t0;
+    const Micros k = (rel + kBitCell / 2) / kBitCell;
+    if (k < 1 || k > 9 || std::llabs(rel - k * kBitCell) > tol) {
+      char text[96];
+      std::snprintf(text, sizeof text, "an edge %.1f ms after the start bit is off the 200 ms grid",
+                    rel / 1000.0);
+      return reject(text);
+    }
+  }
+  // Sample the line in the middle of each bit cell.
+  auto low_at = [&](Micros t) {
+    bool low = false;
+    for (const auto& [when, is_low] : edges_) {
+      if (when <= t) low = is_low;
+    }
+    return low;
+  };
+  if (!low_at(t0 + kBitCell / 2)) return reject("no start bit");
+  if (low_at(t0 + 9 * kBitCell + kBitCell / 2)) return reject("no stop bit");
+  unsigned address = 0;
+  for (int bit = 0; bit < 8; ++bit) {
+    if (!low_at(t0 + (bit + 1) * kBitCell + kBitCell / 2)) address |= 1u << bit;
+  }
+  address_ = static_cast<std::uint8_t>(address);
+  if (address_ != s_.ecu_address && address_ != s_.functional_address) {
+    return reject("address " + Hex(&address_, 1) + " is not this ECU's");
+  }
+  Log(done, "5-baud address " + Hex(&address_, 1) + " received");
+  Micros end = ScheduleFrame({0x55}, done + Ms(s_.w1), "sync");
+  end = ScheduleFrame({s_.key_bytes[0]}, end + Ms(s_.w2), "key byte 1");
+  end = ScheduleFrame({s_.key_bytes[1]}, end + Ms(s_.w3), "key byte 2");
+  keys_deadline_ = end + 1'500'000;
+  phase_ = Phase::FiveBaudKeys;
+}
+
+// ---------------------------------------------------------------- tester bytes
+
+void Engine::Receive(const std::uint8_t* data, std::size_t count, Micros t) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const Micros start = std::max(t, tx_free_);
+    const Micros end = start + byte_us_;
+    tx_free_ = end;
+    if (o_.echo && !o_.faults.no_echo) Push(data[i], start, end, 0, start);
+    TesterByte(data[i], start, end);
+  }
+}
+
+void Engine::TesterByte(std::uint8_t b, Micros start, Micros end) {
+  Advance(start);
+  CancelUnstarted(start);
+  const Micros gap = start - BusIdleSince(start);
+  tester_end_ = end;
+  if (Deaf() || line_low_) return;
+  if (!o_.breaks_visible) {
+    if (PtyInitWatch(b, start, end)) return;
+    if (s_.accept_5baud && gap >= kPtyInitGap) {
+      pty_armed_ = true;
+      pty_first_ = b;
+      pty_first_end_ = end;
+    }
+  }
+  switch (phase_) {
+    case Phase::Asleep:
+      // Without visible breaks a StartCommunication frame is the fast init.
+      if (!o_.breaks_visible && s_.accept_fast) Accumulate14230(b, start, end);
+      break;
+    case Phase::FastWake: {
+      const Micros total = start - low_at_;
+      if (total < Ms(s_.wake_total_min) || total > Ms(s_.wake_total_max)) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "wake-up pattern of %.1f ms (low %.1f) outside %.0f..%.0f ms: ignored",
+                      total / 1000.0, (high_at_ - low_at_) / 1000.0, s_.wake_total_min,
+                      s_.wake_total_max);
+        Log(start, text);
+        phase_ = Phase::Asleep;
+        break;
+      }
+      phase_ = Phase::StartComm;
+      rx_n_ = 0;
+      Accumulate14230(b, start, end);
+      break;
+    }
+    case Phase::StartComm:
+      Accumulate14230(b, start, end);
+      break;
+    case Phase::FiveBaudKeys: {
+      std::string text = "inverted key byte 2 " + Hex(&b, 1) + " received";
+      const std::uint8_t want = Inv(s_.key_bytes[1]);
+      if (b != want) text += " (expected " + Hex(&want, 1) + ", accepted)";
+      Log(end, text);
+      const std::uint8_t inv_address = Inv(address_);
+      ScheduleFrame({inv_address}, end + Ms(s_.w4), "inverted address");
+      StartSession(end, "5-baud");
+      swallow_ = inv_address;  // the tester sends the same byte after W4
+      swallow_until_ = end + 1'000'000;
+      break;
+    }
+    case Phase::Session:
+      if (swallow_ && b == *swallow_ && start <= swallow_until_ && rx_n_ == 0) {
+        swallow_.reset();
+        return;
+      }
+      swallow_.reset();
+      if (session_9141_) {
+        Accumulate9141(b, start, end);
+      } else {
+        Accumulate14230(b, start, end);
+      }
+      break;
+    default:
+      break;  // bytes while the line is low or the address is sent
+  }
+}
+
+bool Engine::PtyInitWatch(std::uint8_t b, Micros start, Micros end) {
+  if (!pty_armed_) return false;
+  pty_armed_ = false;
+  if (start - pty_first_end_ > kPtyInitPair) return false;
+  if (b != Inv(s_.ecu_address) && b != Inv(s_.functional_address)) return false;
+  Log(end, "5-baud initialisation recognised by the tester's bytes " + Hex(&pty_first_, 1) + " " +
+               Hex(&b, 1));
+  StartSession(end, "5-baud");
+  return true;
+}
+
+void Engine::Accumulate14230(std::uint8_t b, Micros start, Micros end) {
+  if (rx_n_ > 0 && start - rx_last_ > Ms(s_.p4_max)) {
+    Log(start, "incomplete frame dropped: " + Hex(rx_.data(), rx_n_));
+    rx_n_ = 0;
+    if (phase_ == Phase::StartComm) {
+      phase_ = Phase::Asleep;
+      return;
+    }
+  }
+  if (rx_n_ == 0 && (b & 0x80) == 0) return;  // not a format byte with addresses: resynchronise
+  rx_[rx_n_++] = b;
+  rx_last_ = end;
+  const std::uint8_t fmt = rx_[0];
+  const std::size_t header = (fmt & 0x3F) ? 3 : 4;
+  if (rx_n_ < header) return;
+  const std::size_t length = (fmt & 0x3F) ? (fmt & 0x3F) : rx_[3];
+  if (length == 0) {
+    rx_n_ = 0;
+    return;
+  }
+  if (rx_n_ < header + length + 1) return;
+  Handle14230(end);
+  rx_n_ = 0;
+}
+
+void Engine::Handle14230(Micros end) {
+  const std::size_t n = rx_n_;
+  const Bytes frame(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
+  const bool start_comm = phase_ != Phase::Session;
+  if (Checksum(frame.data(), n - 1) != frame[n - 1]) {
+    Log(end, "RX " + Hex(frame) + "  checksum error, ignored");
+    if (phase_ == Phase::StartComm) phase_ = Phase::Asleep;
+    return;
+  }
+  const std::uint8_t target = frame[1];
+  const std::uint8_t source = frame[2];
+  if (target != s_.ecu_address && target != s_.functional_address) {
+    Log(end, "RX " + Hex(frame) + "  not for this ECU");
+    if (phase_ == Phase::StartComm) phase_ = Phase::Asleep;
+    return;
+  }
+  const std::size_t header = (frame[0] & 0x3F) ? 3 : 4;
+  const Bytes payload(frame.begin() + static_cast<std::ptrdiff_t>(header), frame.end() - 1);
+  Log(end, "RX " + Hex(frame));
+  if (start_comm) {
+    if (payload.size() != 1 || payload[0] != 0x81) {
+      if (phase_ == Phase::StartComm) {
+        Log(end, "expected StartCommunication after the wake-up: back to sleep");
+        phase_ = Phase::Asleep;
+      }
+      return;
+    }
+    ScheduleFrame(Frame14230(source, s_.ecu_address, {0xC1, s_.key_bytes[0], s_.key_bytes[1]}),
+                  end + Ms(s_.p2), "TX");
+    StartSession(end, o_.breaks_visible ? "fast init" : "StartCommunication");
+    return;
+  }
+  Answer(payload, source, end);
+}
+
+void Engine::Accumulate9141(std::uint8_t b, Micros start, Micros end) {
+  // A frame has no length: it is complete when its last byte is its checksum
+  // and no further byte follows before the answer is due.
+  if (rx_n_ > 0 && (start - rx_last_ > Ms(s_.p4_max) || start >= rx_closed_at_)) rx_n_ = 0;
+  if (rx_n_ == 0 && b != 0x68) return;
+  if (rx_n_ == 1 && b != 0x6A) {
+    rx_n_ = 0;
+    return;
+  }
+  if (rx_n_ >= kMax9141Request) {
+    Log(start,
+        "ISO 9141 request longer than " + std::to_string(kMax9141Request) + " bytes dropped");
+    rx_n_ = 0;
+    return;
+  }
+  rx_[rx_n_++] = b;
+  rx_last_ = end;
+  rx_closed_at_ = std::numeric_limits<Micros>::max();
+  if (rx_n_ >= 5 && Checksum(rx_.data(), rx_n_ - 1) == rx_[rx_n_ - 1]) {
+    const Micros answer_at = end + Ms(o_.faults.slow_ms > 0 ? o_.faults.slow_ms : s_.p2);
+    rx_closed_at_ = answer_at;
+    const Bytes frame(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(rx_n_));
+    Log(end, "RX " + Hex(frame));
+    Answer(Bytes(frame.begin() + 3, frame.end() - 1), frame[2], end);
+  }
+}
+
+// ---------------------------------------------------------------- answers
+
+bool Engine::Chance(double rate) {
+  if (rate <= 0) return false;
+  if (rate >= 1) return true;
+  return std::uniform_real_distribution<double>(0, 1)(rng_) < rate;
+}
+
+void Engine::Answer(const Bytes& payload, std::uint8_t tester, Micros end) {
+  if (payload.empty()) return;
+  last_request_ = end;
+  const Faults& f = o_.faults;
+  if (f.stop_after >= 0 && answered_ >= f.stop_after) {
+    if (!stopped_) Log(end, "the ECU stops answering (fault stop-after)");
+    stopped_ = true;
+    return;
+  }
+  if (f.vanish_after == 0 && !vanish_at_) {
+    vanish_at_ = end;
+    return;
+  }
+  std::vector<Bytes> answers = Services(payload, end);
+  if (answers.empty()) return;
+  if (Chance(f.negative_rate)) answers = {{0x7F, payload[0], 0x22}};
+  Micros at = end + Ms(f.slow_ms > 0 ? f.slow_ms : s_.p2);
+  Micros last = at;
+  for (const Bytes& a : answers) {
+    Bytes frame =
+        session_9141_ ? Frame9141(s_.ecu_address, a) : Frame14230(tester, s_.ecu_address, a);
+    const bool bad = Chance(f.crc_rate);
+    if (bad) frame.back() = static_cast<std::uint8_t>(frame.back() ^ 0x5A);
+    // Noise bytes stay below 0x40, so they never look like a frame header.
+    const bool noisy = Chance(f.noise_rate);
+    if (noisy) {
+      std::uniform_int_distribution<int> count(1, 3), value(0x01, 0x3F);
+      Bytes noise(static_cast<std::size_t>(count(rng_)));
+      for (auto& n : noise) n = static_cast<std::uint8_t>(value(rng_));
+      frame.insert(frame.begin(), noise.begin(), noise.end());
+    }
+    const char* what = bad && noisy ? "TX (noise, bad checksum)"
+                       : bad        ? "TX (bad checksum)"
+                       : noisy      ? "TX (after noise)"
+                                    : "TX";
+    last = ScheduleFrame(frame, at, what);
+    at = last + Ms(s_.p2_next);
+  }
+  if (answers.size() == 1 && answers[0].size() == 1 && answers[0][0] == 0xC2) {
+    EndSession(end, "StopCommunication");
+  }
+  ++answered_;
+  if (f.vanish_after > 0 && answered_ >= f.vanish_after && !vanish_at_) vanish_at_ = last;
+}
+
+VehicleState Engine::StateAt(Micros t) const {
+  VehicleState v = Simulate(s_, static_cast<double>(t - start_) / 1e6, forced_);
+  v.code_count = static_cast<int>(stored_.size());
+  v.mil = s_.mil == Scenario::Mil::On || (s_.mil == Scenario::Mil::Auto && !stored_.empty());
+  v.distance_mil = v.mil ? v.distance : 0;
+  return v;
+}
+
+std::optional<Bytes> Engine::Data(std::uint8_t service, std::uint16_t id,
+                                  const VehicleState& v) const {
+  if (o_.replay) {
+    if (auto b = o_.replay->At(service, id, v.t)) return b;
+  }
+  if (auto it = s_.fixed.find(Scenario::FixedKey(service, id)); it != s_.fixed.end()) {
+    return it->second;
+  }
+  if (id > 0xFF) return std::nullopt;
+  return Encode(service, static_cast<std::uint8_t>(id), s_, v);
+}
+
+std::vector<std::uint16_t> Engine::Ids(std::uint8_t service) const {
+  std::vector<std::uint16_t> ids;
+  if (service == 0x01) ids.assign(s_.pids.begin(), s_.pids.end());
+  if (service == 0x21) ids.assign(s_.lids.begin(), s_.lids.end());
+  if (service == 0x22) {
+    for (const auto& [key, bytes] : s_.fixed) {
+      if ((key >> 16) == 0x22) ids.push_back(static_cast<std::uint16_t>(key & 0xFFFF));
+    }
+  }
+  if (o_.replay) {
+    for (std::uint16_t id : o_.replay->Ids(service)) {
+      if (service == 0x22 || id % 0x20 != 0) ids.push_back(id);
+    }
+  }
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  return ids;
+}
+
+bool Engine::Supported(std::uint8_t service, std::uint16_t id) const {
+  const auto ids = Ids(service);
+  return std::binary_search(ids.begin(), ids.end(), id);
+}
+
+// Support mask for identifiers base+1 .. base+32: bit 7 of the first byte is
+// base+1. The bit of base+0x20 says that the next mask answers.
+Bytes Engine::Mask(const std::vector<std::uint16_t>& ids, std::uint8_t base) const {
+  Bytes m(4, 0);
+  for (std::uint16_t id : ids) {
+    const int rel = static_cast<int>(id) - base - 1;
+    if (rel >= 0 && rel < 31)
+      m[static_cast<std::size_t>(rel / 8)] |= static_cast<std::uint8_t>(0x80 >> (rel % 8));
+  }
+  const bool more =
+      std::any_of(ids.begin(), ids.end(), [&](std::uint16_t id) { return id > base + 0x20; }) ||
+      std::find(ids.begin(), ids.end(), base + 0x20) != ids.end();
+  if (more && base < 0xE0) m[3] |= 0x01;
+  return m;
+}
+
+std::vector<Bytes> Engine::DtcFrames(std::uint8_t sid,
+                                     const std::vector<std::uint16_t>& codes) const {
+  std::vector<Bytes> frames;
+  for (std::size_t i = 0; i == 0 || i < codes.size(); i += 3) {
+    Bytes f{sid};
+    for (std::size_t j = i; j < i + 3; ++j) {
+      const std::uint16_t c = j < codes.size() ? codes[j] : 0;
+      f.push_back(static_cast<std::uint8_t>(c >> 8));
+      f.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    }
+    frames.push_back(std::move(f));
+  }
+  return frames;
+}
+
+void Engine::ClearCodes() {
+  stored_.clear();
+  current_.clear();
+  freeze_.clear();
+}
+
+std::vector<Bytes> Engine::Info(const Bytes& p) const {
+  if (p.size() < 2) return {{0x7F, 0x09, 0x12}};
+  const std::uint8_t type = p[1];
+  const int only = p.size() >= 3 ? p[2] : 0;
+  Bytes calid(s_.calibration_id.begin(), s_.calibration_id.end());
+  if (!calid.empty()) calid.resize((calid.size() + 3) / 4 * 4, 0);
+  auto messages = [&](const Bytes& data, std::size_t count) {
+    std::vector<Bytes> r;
+    for (std::size_t m = 1; m <= count; ++m) {
+      if (only && static_cast<std::size_t>(only) != m) continue;
+      Bytes f{0x49, type, static_cast<std::uint8_t>(m)};
+      f.insert(f.end(), data.begin() + static_cast<std::ptrdiff_t>((m - 1) * 4),
+               data.begin() + static_cast<std::ptrdiff_t>(m * 4));
+      r.push_back(std::move(f));
+    }
+    if (r.empty()) r.push_back({0x7F, 0x09, 0x12});
+    return r;
+  };
+  const bool vin = !s_.vin.empty(), cal = !calid.empty(), cvn = s_.cvn.has_value();
+  switch (type) {
+    case 0x00: {
+      std::uint8_t m0 = 0;
+      if (vin) m0 |= 0xC0;  // types 01, 02
+      if (cal) m0 |= 0x30;  // 03, 04
+      if (cvn) m0 |= 0x0C;  // 05, 06
+      return {{0x49, 0x00, 0x01, m0, 0x00, 0x00, 0x00}};
+    }
+    case 0x01:
+      if (vin) return {{0x49, 0x01, 0x05}};
+      break;
+    case 0x02:
+      if (vin) {
+        Bytes data{0, 0, 0};  // message 1 carries three fill bytes and the first character
+        data.insert(data.end(), s_.vin.begin(), s_.vin.end());
+        return messages(data, 5);
+      }
+      break;
+    case 0x03:
+      if (cal) return {{0x49, 0x03, static_cast<std::uint8_t>(calid.size() / 4)}};
+      break;
+    case 0x04:
+      if (cal) return messages(calid, calid.size() / 4);
+      break;
+    case 0x05:
+      if (cvn) return {{0x49, 0x05, 0x01}};
+      break;
+    case 0x06:
+      if (cvn) {
+        const std::uint32_t c = *s_.cvn;
+        return {{0x49, 0x06, 0x01, static_cast<std::uint8_t>(c >> 24),
+                 static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                 static_cast<std::uint8_t>(c)}};
+      }
+      break;
+    default:
+      break;
+  }
+  return {{0x7F, 0x09, 0x12}};
+}
+
+Bytes Engine::Control(const Bytes& p) {
+  if (p.size() < 2) return {0x7F, 0x30, 0x12};
+  const std::uint8_t lid = p[1];
+  Bytes ack{0x70, lid};
+  ack.insert(ack.end(), p.begin() + 2, p.end());
+  if (lid % 0x20 == 0) {
+    std::vector<std::uint16_t> ids;
+    for (const auto& [l, a] : s_.actuators) ids.push_back(l);
+    Bytes r{0x70, lid};
+    const Bytes m = Mask(ids, lid);
+    r.insert(r.end(), m.begin(), m.end());
+    return r;
+  }
+  const auto it = s_.actuators.find(lid);
+  if (it == s_.actuators.end()) return {0x7F, 0x30, 0x12};
+  const Actuator& a = it->second;
+  const std::size_t need = a.kind == ActuatorKind::Ack ? 0
+                           : (a.kind == ActuatorKind::Idle || a.kind == ActuatorKind::Injection)
+                               ? 1
+                               : 2;
+  if (p.size() < 2 + need) return {0x7F, 0x30, 0x12};
+  switch (a.kind) {
+    case ActuatorKind::Ack:
+      break;
+    case ActuatorKind::Idle:
+      forced_.idle_delta_rpm = (static_cast<int>(p[2]) - 100) * 10.0;
+      break;
+    case ActuatorKind::Injection:
+      forced_.injection_pct = p[2] / 5.12 - 25;
+      break;
+    case ActuatorKind::Timing:
+      if (p[2] == 0xFF) {
+        forced_.timing_deg = p[3] / 5.12 - 25;
+      } else {
+        forced_.timing_deg.reset();  // any other first byte hands the timing back to the ECU
+      }
+      break;
+    case ActuatorKind::Switch: {
+      auto& [mask, state] =
+          forced_.switches[static_cast<std::uint16_t>(a.target_lid << 8 | a.target_byte)];
+      mask = static_cast<std::uint8_t>(mask | p[2]);
+      state = static_cast<std::uint8_t>((state & ~p[2]) | (p[3] & p[2]));
+      break;
+    }
+  }
+  return ack;
+}
+
+std::vector<Bytes> Engine::Services(const Bytes& p, Micros t) {
+  if (p.empty()) return {};
+  const std::uint8_t sid = p[0];
+  const VehicleState v = StateAt(t);
+  auto lookup = [&](std::uint8_t service, std::uint8_t reply, std::uint8_t nrc) -> Bytes {
+    if (p.size() < 2) return {0x7F, service, 0x12};
+    const std::uint8_t id = p[1];
+    const auto ids = Ids(service);
+    if (id % 0x20 == 0) {
+      const bool answered =
+          id == 0 || std::any_of(ids.begin(), ids.end(), [&](std::uint16_t x) { return x > id; });
+      if (!answered) return {0x7F, service, nrc};
+      Bytes r{reply, id};
+      const Bytes m = Mask(ids, id);
+      r.insert(r.end(), m.begin(), m.end());
+      return r;
+    }
+    if (!std::binary_search(ids.begin(), ids.end(), id)) return {0x7F, service, nrc};
+    auto data = Data(service, id, v);
+    if (!data) return {0x7F, service, nrc};
+    Bytes r{reply, id};
+    r.insert(r.end(), data->begin(), data->end());
+    return r;
+  };
+
+  switch (sid) {
+    case 0x81:
+      return {{0xC1, s_.key_bytes[0], s_.key_bytes[1]}};
+    case 0x82:
+      return {{0xC2}};
+    case 0x01:
+      return {lookup(0x01, 0x41, 0x12)};
+    case 0x21:
+      return {lookup(0x21, 0x61, 0x12)};
+    case 0x02: {
+      if (p.size() < 2) return {{0x7F, 0x02, 0x12}};
+      const std::uint8_t pid = p[1];
+      const std::uint8_t frame = p.size() >= 3 ? p[2] : 0;
+      std::vector<std::uint16_t> ids(s_.freeze_pids.begin(), s_.freeze_pids.end());
+      if (pid % 0x20 == 0) {
+        const bool answered = pid == 0 || std::any_of(ids.begin(), ids.end(),
+                                                      [&](std::uint16_t x) { return x > pid; });
+        if (!answered) return {{0x7F, 0x02, 0x12}};
+        Bytes r{0x42, pid, frame};
+        const Bytes m = Mask(ids, pid);
+        r.insert(r.end(), m.begin(), m.end());
+        return {r};
+      }
+      if (pid == 0x02) {
+        const std::uint16_t code = frame < freeze_.size() ? freeze_[frame].code : 0;
+        return {{0x42, 0x02, frame, static_cast<std::uint8_t>(code >> 8),
+                 static_cast<std::uint8_t>(code & 0xFF)}};
+      }
+      if (frame >= freeze_.size() || !std::binary_search(ids.begin(), ids.end(), pid)) {
+        return {{0x7F, 0x02, 0x12}};
+      }
+      VehicleState snap = Simulate(s_, freeze_[frame].at_seconds, {});
+      snap.code_count = static_cast<int>(stored_.size());
+      snap.mil = v.mil;
+      auto data = Encode(0x01, pid, s_, snap);
+      if (!data) return {{0x7F, 0x02, 0x12}};
+      Bytes r{0x42, pid, frame};
+      r.insert(r.end(), data->begin(), data->end());
+      return {r};
+    }
+    case 0x03:
+      return DtcFrames(0x43, stored_);
+    case 0x07:
+      return DtcFrames(0x47, current_);
+    case 0x13:
+      return DtcFrames(0x53, stored_);
+    case 0x18: {
+      // Every code with its status byte: 0x20 stored, 0x40 present now.
+      std::vector<std::uint16_t> all = stored_;
+      for (std::uint16_t c : current_) {
+        if (std::find(all.begin(), all.end(), c) == all.end()) all.push_back(c);
+      }
+      std::vector<Bytes> frames;
+      for (std::size_t i = 0; i == 0 || i < all.size(); i += 20) {
+        const std::size_t n = std::min<std::size_t>(20, all.size() - std::min(i, all.size()));
+        Bytes f{0x58, static_cast<std::uint8_t>(n)};
+        for (std::size_t j = i; j < i + n; ++j) {
+          const bool now = std::find(current_.begin(), current_.end(), all[j]) != current_.end();
+          const bool kept = std::find(stored_.begin(), stored_.end(), all[j]) != stored_.end();
+          f.push_back(static_cast<std::uint8_t>(all[j] >> 8));
+          f.push_back(static_cast<std::uint8_t>(all[j] & 0xFF));
+          f.push_back(static_cast<std::uint8_t>((kept ? 0x20 : 0) | (now ? 0x40 : 0)));
+        }
+        frames.push_back(std::move(f));
+      }
+      return frames;
+    }
+    case 0x04:
+      ClearCodes();
+      return {{0x44}};
+    case 0x14: {
+      ClearCodes();
+      Bytes r{0x54};
+      r.insert(r.end(), p.begin() + 1,
+               p.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(p.size(), 3)));
+      return {r};
+    }
+    case 0x09:
+      return Info(p);
+    case 0x10: {
+      const std::uint8_t sub = p.size() >= 2 ? p[1] : 0;
+      const bool enter = sub == 0x01;
+      if (test_mode_ && !enter) forced_ = {};  // leaving the test mode ends every actuator test
+      test_mode_ = enter;
+      return {{0x50, sub}};
+    }
+    case 0x11: {
+      forced_ = {};
+      test_mode_ = false;
+      Bytes r{0x51};
+      if (p.size() >= 2) r.push_back(p[1]);
+      return {r};
+    }
+    case 0x22: {
+      if (p.size() < 3) return {{0x7F, 0x22, 0x12}};
+      const std::uint16_t id = static_cast<std::uint16_t>(p[1] << 8 | p[2]);
+      if (!Supported(0x22, id)) return {{0x7F, 0x22, 0x31}};
+      auto data = Data(0x22, id, v);
+      if (!data) return {{0x7F, 0x22, 0x31}};
+      Bytes r{0x62, p[1], p[2]};
+      r.insert(r.end(), data->begin(), data->end());
+      return {r};
+    }
+    case 0x30:
+      return {Control(p)};
+    case 0x3E:
+      return {{0x7E}};
+    default:
+      return {{0x7F, sid, 0x11}};
+  }
+}
+
+}  // namespace kestrel::ecusim

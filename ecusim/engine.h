@@ -1,0 +1,191 @@
+// The simulated K-Line adapter and ECU as a pure byte/time engine.
+//
+// The caller tells it what the tester does - break on/off and bytes written,
+// each with the time it happened - and takes from it what the adapter's
+// receive line carries, each byte with the time it is due (fully received).
+// Times are microseconds on the caller's monotonic clock. Nothing here sleeps
+// or starts threads: the in-process port, the pseudo-terminal server and the
+// tests all drive the same engine with their own clocks.
+//
+// The adapter echoes every byte the tester sends as soon as it has gone out on
+// the line. The ECU wakes up by one of the three initialisations, answers
+// requests in ISO 14230 or ISO 9141 frames P2 after a request (P1 between its
+// bytes), and stops any answer it has not begun when the tester talks again.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ecusim/faults.h"
+#include "ecusim/kline.h"
+#include "ecusim/replay.h"
+#include "ecusim/scenario.h"
+#include "ecusim/vehicle.h"
+
+namespace kestrel::ecusim {
+
+using Micros = std::int64_t;
+inline constexpr Micros Ms(double ms) {
+  return static_cast<Micros>(ms * 1000 + (ms >= 0 ? 0.5 : -0.5));
+}
+
+struct LineByte {
+  std::uint8_t value;
+  Micros due;  // the byte has fully arrived on the receive line
+};
+
+struct EngineOptions {
+  // In-process ports report break calls with their times, so the ECU checks
+  // the wake-up and address timing. Over a pseudo-terminal or a real wire
+  // breaks are invisible and the initialisation is recognised by the bytes
+  // that follow it.
+  bool breaks_visible = true;
+  // The adapter echoes the tester's bytes. Off when serving a real wire,
+  // where the tester's own adapter echoes.
+  bool echo = true;
+  Faults faults;
+  std::uint32_t seed = 1;
+  std::shared_ptr<const Replay> replay;
+  // Receives one line per frame received or sent and per initialisation
+  // event (the --verbose log); may be empty.
+  std::function<void(const std::string&)> log;
+};
+
+enum class Phase : std::uint8_t {
+  Asleep,           // waiting for an initialisation
+  BreakLow,         // the tester holds the line low; wake-up or address start
+  FastWake,         // wake-up pattern done, waiting for StartCommunication
+  StartComm,        // receiving StartCommunication
+  FiveBaudAddress,  // receiving the 5-baud address bits
+  FiveBaudKeys,     // sync and key bytes sent, waiting for the inverted key byte 2
+  Session,          // initialised: requests are answered
+};
+
+class Engine {
+ public:
+  Engine(Scenario scenario, EngineOptions options, Micros start);
+
+  // What the tester does.
+  void Break(bool on, Micros t);
+  void Receive(const std::uint8_t* data, std::size_t count, Micros t);
+  // The tester's line speed; far from the ECU's, the ECU hears only noise.
+  void SetTesterBaud(std::uint32_t baud);
+
+  // Runs the timers (5-baud address end, time-outs) up to `now`.
+  void Advance(Micros now);
+  // Appends the bytes due by `now` to `out`; returns how many.
+  std::size_t Take(Micros now, std::vector<std::uint8_t>& out);
+  std::vector<LineByte> TakeTimed(Micros now);
+  // Forgets the bytes due by `now` that nobody read (a port purge).
+  void Purge(Micros now);
+  // When something happens next without the tester: a byte due or a timer.
+  std::optional<Micros> NextEvent() const;
+
+  // The adapter disappears at this time (fault "vanish").
+  std::optional<Micros> VanishAt() const { return vanish_at_; }
+
+  // State, for tests and the log.
+  Phase phase() const { return phase_; }
+  bool Iso9141Session() const { return session_9141_; }
+  const Scenario& scenario() const { return s_; }
+  const std::vector<std::uint16_t>& StoredCodes() const { return stored_; }
+  const std::vector<std::uint16_t>& CurrentCodes() const { return current_; }
+  std::size_t FreezeFrames() const { return freeze_.size(); }
+  const ActuatorOverrides& Overrides() const { return forced_; }
+  bool TestMode() const { return test_mode_; }
+  int Answered() const { return answered_; }
+  // The car as the ECU sees it at time t (codes and lamp filled in).
+  VehicleState StateAt(Micros t) const;
+  // The payloads (service identifier onwards) the ECU answers to a request
+  // payload at time t, without framing, timing or faults.
+  std::vector<Bytes> Services(const Bytes& request, Micros t);
+
+ private:
+  struct Out {
+    std::uint8_t value;
+    Micros start, due;
+    std::uint32_t frame;  // 0: echo (never withdrawn)
+    Micros frame_start;
+  };
+
+  void Log(Micros t, const std::string& text) const;
+  void Push(std::uint8_t v, Micros start, Micros due, std::uint32_t frame, Micros frame_start);
+  Micros ScheduleFrame(const Bytes& frame, Micros at, const char* what);
+  void CancelUnstarted(Micros t);
+  Micros BusIdleSince(Micros t) const;
+  bool Deaf() const;
+
+  void TesterByte(std::uint8_t b, Micros start, Micros end);
+  bool PtyInitWatch(std::uint8_t b, Micros start, Micros end);
+  void Accumulate14230(std::uint8_t b, Micros start, Micros end);
+  void Accumulate9141(std::uint8_t b, Micros start, Micros end);
+  void Handle14230(Micros end);
+  void Answer(const Bytes& payload, std::uint8_t tester, Micros end);
+  void Decode5Baud();
+  void StartSession(Micros t, const char* how);
+  void EndSession(Micros t, const char* why);
+
+  std::optional<Bytes> Data(std::uint8_t service, std::uint16_t id, const VehicleState& v) const;
+  bool Supported(std::uint8_t service, std::uint16_t id) const;
+  Bytes Mask(const std::vector<std::uint16_t>& ids, std::uint8_t base) const;
+  std::vector<std::uint16_t> Ids(std::uint8_t service) const;
+  std::vector<Bytes> DtcFrames(std::uint8_t sid, const std::vector<std::uint16_t>& codes) const;
+  std::vector<Bytes> Info(const Bytes& p) const;
+  Bytes Control(const Bytes& p);
+  void ClearCodes();
+  bool Chance(double rate);
+
+  Scenario s_;
+  EngineOptions o_;
+  Micros start_;
+  Micros byte_us_;
+  std::uint32_t tester_baud_ = 0;
+  std::mt19937 rng_;
+
+  std::vector<Out> out_;  // sorted by due
+  std::uint32_t next_frame_ = 1;
+  Micros tx_free_;        // the tester's transmitter is busy until then
+  Micros tester_end_;     // end of the tester's last byte
+  Micros ecu_free_;       // the ECU's transmitter is busy until then
+  Micros taken_ecu_end_;  // end of the last ECU byte taken off the line
+  Micros last_edge_;
+
+  Phase phase_ = Phase::Asleep;
+  bool line_low_ = false;
+  bool idle_ok_ = false;
+  Micros low_at_ = 0, high_at_ = 0;
+  std::vector<std::pair<Micros, bool>> edges_;  // (time, line low) during the address
+  bool edges_overflow_ = false;
+  Micros keys_deadline_ = 0;
+  std::uint8_t address_ = 0;
+  bool pty_armed_ = false;
+  Micros pty_first_end_ = 0;
+  std::uint8_t pty_first_ = 0;
+
+  bool session_9141_ = false;
+  Micros last_request_ = 0;
+  std::array<std::uint8_t, 264> rx_{};
+  std::size_t rx_n_ = 0;
+  Micros rx_last_ = 0;
+  Micros rx_closed_at_ = 0;
+  std::optional<std::uint8_t> swallow_;
+  Micros swallow_until_ = 0;
+
+  std::vector<std::uint16_t> stored_, current_;
+  std::vector<FreezeFrame> freeze_;
+  ActuatorOverrides forced_;
+  bool test_mode_ = false;
+  int answered_ = 0;
+  bool stopped_ = false;
+  std::optional<Micros> vanish_at_;
+};
+
+const char* PhaseName(Phase p);
+
+}  // namespace kestrel::ecusim
