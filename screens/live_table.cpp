@@ -8,6 +8,7 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 
 #include "common/cp1251.h"
 #include "config/config_globals.h"
@@ -74,7 +75,9 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Label1->adjustSize();
   Label2 = new QLabel(ui::Text("Простой"_cpsv), this);
   Label2->setFont(labelFont);
-  Label2->setGeometry(152, 422, 480, Label1->height());
+  // Fonts here are wider than the design's: keep the status clear of the caption.
+  const int statusX = std::max(152, Label1->x() + Label1->width() + 4);
+  Label2->setGeometry(statusX, 422, 640 - statusX, Label1->height());
 
   ComboBox1 = new QComboBox(this);
   ComboBox1->setGeometry(96, 400, 241, 21);
