@@ -4,6 +4,7 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -74,8 +75,13 @@ std::uint16_t TermiosPort::Open(const std::string& device, std::uint32_t baud) {
     return Fail(kErrOpen, std::move(text));
   }
   if (!isatty(fd_)) return Fail(kErrOpen, device + ": not a serial device");
+  // TIOCEXCL keeps other opens out, except those of root; the advisory lock
+  // also stops a second port of any user, this program's own included.
   if (ioctl(fd_, TIOCEXCL) != 0) {
     return Fail(kErrOpen, device + ": exclusive access refused: " + ErrnoText(errno));
+  }
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    return Fail(kErrOpen, device + ": the port is in use by another program");
   }
   if (const int err = termios_line::Configure(fd_, baud); err != 0) {
     return Fail(kErrSetState, device + ": line settings refused: " + ErrnoText(err));

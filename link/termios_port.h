@@ -1,7 +1,7 @@
 // The serial port on a Linux tty: a K-Line adapter on /dev/ttyUSBn, a
 // built-in port, or a pseudo-terminal.
 //
-// Open: open(O_RDWR|O_NOCTTY|O_NONBLOCK), exclusive (TIOCEXCL), raw 8N1 at the
+// Open: open(O_RDWR|O_NOCTTY|O_NONBLOCK), exclusive (TIOCEXCL and flock), raw 8N1 at the
 // session's speed through termios2 (so 10400 baud works), DTR and RTS cleared
 // and low latency requested (both best effort: a pseudo-terminal refuses
 // them), input and output purged. The LinkError bits of a failing step:

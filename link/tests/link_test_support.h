@@ -121,11 +121,15 @@ class StatusWatcher {
  private:
   void Run() {
     int last = -1;
-    while (!stop_.load()) {
+    auto sample = [&] {
       const int s = LinkStatus.load();
       if (s != last) seen_.push_back(static_cast<std::uint16_t>(last = s));
+    };
+    while (!stop_.load()) {
+      sample();
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
+    sample();  // the value when the watch ended
   }
   std::atomic<bool> stop_{false};
   std::vector<std::uint16_t> seen_;
