@@ -116,9 +116,11 @@ def camry():
     f = kwp
     dashboard = local21(f, [0x01, 0x04, 0x05, 0x0C, 0x0D, 0x11, 0xE4, 0xE8, 0xB4, 0xE3,
                             0xF8, 0xF9])
-    live = (mode01(f, [0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11,
-                       0x13, 0x14, 0x15, 0x1F, 0x2F, 0x33, 0x42, 0x44]) +
-            local21(f, [0xB4, 0xBB, 0xE1, 0xE2, 0xE3, 0xE4, 0xE8, 0xF8, 0xF9, 0xFC, 0xFD]) +
+    # Engine values by local identifier, as the family's own testers ask them:
+    # the derived fuel quantities read their inputs from the same area.
+    live = (mode01(f, [0x01, 0x03, 0x13, 0x14, 0x15, 0x1C, 0x1F, 0x2F, 0x33, 0x42, 0x44]) +
+            local21(f, [0x04, 0x05, 0x06, 0x07, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11,
+                        0xB4, 0xBB, 0xE1, 0xE2, 0xE3, 0xE4, 0xE8, 0xF8, 0xF9, 0xFC, 0xFD]) +
             test_requests(f, TESTS_FULL))
     freeze = [f(0x02, p, 0x00) for p in FREEZE_PIDS]
     dtc_read = [f(0x03), f(0x07)]
@@ -134,7 +136,7 @@ def corolla():
     live = (mode01(f, [0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11,
                        0x13, 0x14, 0x15, 0x1F, 0x21, 0x2E, 0x2F, 0x33, 0x3C, 0x42, 0x43, 0x45,
                        0x46]) +
-            local21(f, [0xE1, 0xE3, 0xE4, 0xE8]) +
+            local21(f, [0xE1, 0xE3, 0xE8]) +
             test_requests(f, TESTS_FULL))
     freeze = [f(0x02, p, 0x00) for p in FREEZE_PIDS]
     dtc_read = [f(0x03), f(0x07)]
@@ -149,14 +151,19 @@ def carina():
     dashboard = mode01(f, [0x01, 0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0D, 0x0F, 0x11])
     live = (mode01(f, [0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x11,
                        0x13, 0x14, 0x15, 0x1C]) +
-            local21(f, [0x0B, 0xE1, 0xE3, 0xE4]) +
+            local21(f, [0xE1, 0xE3]) +
             test_requests(f, TESTS_9141))
-    freeze = [f(0x02, p, 0x00) for p in FREEZE_PIDS]
-    dtc_read = [f(0x03), f(0x07)]
-    dtc_clear = [f(0x04)]
+    # An ISO 9141 answer has no length: the receiver files it when the next
+    # frame begins. The one-pass lists therefore end with a harmless request
+    # (the supported-PID mask) so that their last real answer is filed too.
+    tail = [f(0x01, 0x00)]
+    freeze = [f(0x02, p, 0x00) for p in FREEZE_PIDS] + tail
+    dtc_read = [f(0x03), f(0x07)] + tail
+    dtc_clear = [f(0x04)] + tail
     return configuration("Toyota Carina E (AT190) 1.8", "7A-FE, ISO 9141-2",
                          "ECU\\TOYOTA9141", 2, 400, 1762,
-                         (dashboard, live, freeze, dtc_read, dtc_clear, 0, info_requests(f)))
+                         (dashboard, live, freeze, dtc_read, dtc_clear, 0,
+                          info_requests(f) + tail))
 
 
 # --------------------------------------------------------------------------- VORTA.ini
@@ -178,16 +185,11 @@ def common_01():
         ("0108", "Краткосрочная коррекция топлива (Головка 2)", "%", "00"),
         ("0109", "Долгосрочная коррекция топлива (Головка 2)", "%", "00"),
         ("010A", "Давление топлива", "кПа", "00"),
-        ("010B", "Расход воздуха по давлению (MAP)", "г/с", "10"),
-        ("010B", "Расход топлива по давлению (MAP)", "мл/ч", "20"),
-        ("010B", "Расход топлива на 100 км по давлению (MAP)", "л/100км", "30"),
         ("010B", "Абсолютное давление во впускном коллекторе", "кПа", "00"),
         ("010C", "Обороты двигателя", "об/мин", "00"),
         ("010D", "Скорость автомобиля", "км/ч", "00"),
         ("010E", "Угол опережения зажигания", "°", "00"),
         ("010F", "Температура воздуха на впуске", "°C", "00"),
-        ("0110", "Расход топлива по расходу воздуха (MAF)", "мл/ч", "20"),
-        ("0110", "Расход топлива на 100 км по расходу воздуха (MAF)", "л/100км", "30"),
         ("0110", "Массовый расход воздуха", "г/с", "10"),
         ("0111", "Положение дроссельной заслонки", "%", "00"),
         ("0113", "Датчик O2 №2 (Головка 1) установлен", "", "02"),
@@ -215,14 +217,27 @@ def common_01():
 
 def local_standard():
     # The family numbers its local identifiers 01..4E like the PIDs of service 01.
+    # The derived fuel quantities are defined here only: they read their inputs
+    # from the area of their own service, and a freeze frame (service 02) has
+    # no derived quantities.
     return [
         ("2101", "Лампа неисправности (MIL)", "", "08"),
         ("2101", "Количество кодов неисправностей", "шт.", "00"),
         ("2104", "Расчетная нагрузка двигателя", "%", "00"),
         ("2105", "Температура охлаждающей жидкости", "°C", "00"),
+        ("2106", "Краткосрочная коррекция топлива (Головка 1)", "%", "00"),
+        ("2107", "Долгосрочная коррекция топлива (Головка 1)", "%", "00"),
+        ("210B", "Расход воздуха по давлению (MAP)", "г/с", "10"),
+        ("210B", "Расход топлива по давлению (MAP)", "мл/ч", "20"),
+        ("210B", "Расход топлива на 100 км по давлению (MAP)", "л/100км", "30"),
         ("210B", "Абсолютное давление во впускном коллекторе", "кПа", "00"),
         ("210C", "Обороты двигателя", "об/мин", "00"),
         ("210D", "Скорость автомобиля", "км/ч", "00"),
+        ("210E", "Угол опережения зажигания", "°", "00"),
+        ("210F", "Температура воздуха на впуске", "°C", "00"),
+        ("2110", "Расход топлива по расходу воздуха (MAF)", "мл/ч", "20"),
+        ("2110", "Расход топлива на 100 км по расходу воздуха (MAF)", "л/100км", "30"),
+        ("2110", "Массовый расход воздуха", "г/с", "10"),
         ("2111", "Положение дроссельной заслонки", "%", "00"),
     ]
 

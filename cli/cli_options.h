@@ -1,0 +1,42 @@
+// Command line of kestrel-cli.
+//
+//   kestrel-cli [--workdir DIR] [--config FILE] [--port COMn|DEVICE] [--log] COMMAND
+//     live [--passes N]      live-data table, N cyclic passes (0: until interrupted)
+//     dashboard [--passes N] dashboard table, then what the module's Panel computes
+//     freeze [--frame N]     one pass of the freeze-frame table for frame N
+//     dtc                    current and stored trouble codes with descriptions
+//     clear [--reset]        clear the codes (with the memory-reset requests)
+//     info                   ECU identification, OBD type, oxygen sensors, PID lists
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrel::cli {
+
+enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info };
+
+struct Options {
+  std::string Workdir;             // empty: the current directory
+  std::string Config = "ecu.ini";  // relative to the working directory
+  std::string Port;                // empty: the configuration's port
+  bool Log = false;
+  Command Cmd = Command::Live;
+  unsigned Passes = 1;  // live, dashboard; 0 = until interrupted
+  unsigned Frame = 0;   // freeze, 0..255
+  bool Reset = false;   // clear
+};
+
+struct ParseResult {
+  bool Ok = false;
+  bool Help = false;
+  std::string Error;  // for !Ok: what is wrong (UTF-8)
+  Options Opts;
+};
+
+ParseResult ParseOptions(const std::vector<std::string>& args);
+
+// The usage text (UTF-8, several lines).
+const char* UsageText();
+
+}  // namespace kestrel::cli
