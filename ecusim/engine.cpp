@@ -485,9 +485,9 @@ void Engine::Handle14230(Micros end) {
       }
       return;
     }
-    ScheduleFrame(Frame14230(source, s_.ecu_address, {0xC1, s_.key_bytes[0], s_.key_bytes[1]}),
-                  end + Ms(s_.p2), "TX");
     StartSession(end, o_.breaks_visible ? "fast init" : "StartCommunication");
+    const double p2 = o_.faults.slow_ms > 0 ? o_.faults.slow_ms : s_.p2;
+    Transmit({0xC1, s_.key_bytes[0], s_.key_bytes[1]}, source, end + Ms(p2));
     return;
   }
   Answer(payload, source, end);
@@ -528,6 +528,27 @@ bool Engine::Chance(double rate) {
   return std::uniform_real_distribution<double>(0, 1)(rng_) < rate;
 }
 
+Micros Engine::Transmit(const Bytes& payload, std::uint8_t tester, Micros at) {
+  const Faults& f = o_.faults;
+  Bytes frame = session_9141_ ? Frame9141(s_.ecu_address, payload)
+                              : Frame14230(tester, s_.ecu_address, payload);
+  const bool bad = Chance(f.crc_rate);
+  if (bad) frame.back() = static_cast<std::uint8_t>(frame.back() ^ 0x5A);
+  // Noise bytes stay below 0x40, so they never look like a frame header.
+  const bool noisy = Chance(f.noise_rate);
+  if (noisy) {
+    std::uniform_int_distribution<int> count(1, 3), value(0x01, 0x3F);
+    Bytes noise(static_cast<std::size_t>(count(rng_)));
+    for (auto& n : noise) n = static_cast<std::uint8_t>(value(rng_));
+    frame.insert(frame.begin(), noise.begin(), noise.end());
+  }
+  const char* what = bad && noisy ? "TX (noise, bad checksum)"
+                     : bad        ? "TX (bad checksum)"
+                     : noisy      ? "TX (after noise)"
+                                  : "TX";
+  return ScheduleFrame(frame, at, what);
+}
+
 void Engine::Answer(const Bytes& payload, std::uint8_t tester, Micros end) {
   if (payload.empty()) return;
   last_request_ = end;
@@ -547,23 +568,7 @@ void Engine::Answer(const Bytes& payload, std::uint8_t tester, Micros end) {
   Micros at = end + Ms(f.slow_ms > 0 ? f.slow_ms : s_.p2);
   Micros last = at;
   for (const Bytes& a : answers) {
-    Bytes frame =
-        session_9141_ ? Frame9141(s_.ecu_address, a) : Frame14230(tester, s_.ecu_address, a);
-    const bool bad = Chance(f.crc_rate);
-    if (bad) frame.back() = static_cast<std::uint8_t>(frame.back() ^ 0x5A);
-    // Noise bytes stay below 0x40, so they never look like a frame header.
-    const bool noisy = Chance(f.noise_rate);
-    if (noisy) {
-      std::uniform_int_distribution<int> count(1, 3), value(0x01, 0x3F);
-      Bytes noise(static_cast<std::size_t>(count(rng_)));
-      for (auto& n : noise) n = static_cast<std::uint8_t>(value(rng_));
-      frame.insert(frame.begin(), noise.begin(), noise.end());
-    }
-    const char* what = bad && noisy ? "TX (noise, bad checksum)"
-                       : bad        ? "TX (bad checksum)"
-                       : noisy      ? "TX (after noise)"
-                                    : "TX";
-    last = ScheduleFrame(frame, at, what);
+    last = Transmit(a, tester, at);
     at = last + Ms(s_.p2_next);
   }
   if (answers.size() == 1 && answers[0].size() == 1 && answers[0][0] == 0xC2) {

@@ -127,6 +127,9 @@ class Engine {
   void Accumulate9141(std::uint8_t b, Micros start, Micros end);
   void Handle14230(Micros end);
   void Answer(const Bytes& payload, std::uint8_t tester, Micros end);
+  // Frames one payload for the session's protocol, with the checksum and
+  // noise faults, and queues it from `at`; returns the end of its last byte.
+  Micros Transmit(const Bytes& payload, std::uint8_t tester, Micros at);
   void Decode5Baud();
   void StartSession(Micros t, const char* how);
   void EndSession(Micros t, const char* why);
