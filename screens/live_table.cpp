@@ -299,6 +299,8 @@ void TForm3::SpeedButton3Click() {
 
 void TForm3::CallTest() {
   if (VehicleModule.ACTTESTProc == nullptr) return;
+  // The module writes into the table: never hand it a record without one.
+  if (testRequest_.Table == nullptr) testRequest_.Table = &RequestTables[kLiveTable];
   VehicleModule.ACTTESTProc(&testRequest_);
 }
 
