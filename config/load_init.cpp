@@ -12,6 +12,7 @@
 #include "config/settings_model.h"
 #include "config/text_file.h"
 #include "link/link_globals.h"
+#include "link/session.h"
 
 namespace kestrel {
 
@@ -339,6 +340,10 @@ std::string ConversionError(const char* format, std::string_view text) {
 }
 
 LoadOutcome LoadInit(const std::string& fileName) {
+  // A session still running (the dashboard keeps polling after it closes)
+  // reads the request tables and fills the response store that this load
+  // replaces: end it first, so that no half-written request goes out.
+  StopSession();
   LiveRows.RowInactive.fill(0);
   FreezeRows.RowInactive.fill(0);
   ClearResponseStore();

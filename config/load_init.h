@@ -53,6 +53,7 @@ struct LoadOutcome {
 };
 
 // Loads a configuration file.
+//  0. Ends a running link session (it would read the tables being replaced).
 //  1. Marks every row of the live table and of the freeze-frame window active
 //     (RowInactive all 0) and every ResponseStore slot empty, even when the
 //     file is missing.

@@ -1,6 +1,8 @@
 #include "config/load_init.h"
 
 #include "config/settings_model.h"
+#include "link/session.h"
+#include "link/test_port.h"
 #include "test_support.h"
 
 namespace kestrel::testing {
@@ -284,6 +286,28 @@ TEST_F(LoadInitTest, MissingDefinitionFileStopsTheLoad) {
   EXPECT_EQ(out.Error, "File not found");
   EXPECT_EQ(out.File, "ECU/TEST/VORTA.ini");  // backslash read as '/'
   EXPECT_FALSE(ListsEnabled.Freeze);          // the freeze list was not reached
+}
+
+TEST_F(LoadInitTest, ARunningSessionEndsBeforeTheTablesAreReplaced) {
+  auto port = std::make_shared<TestPort>();  // echoes, no ECU behind it
+  const PortFactory old = SetPortFactory(TestPort::Factory(port));
+  LinkSettings.PortName = "COM1";
+  LinkSettings.Protocol = kProtoFast;
+  LinkSettings.W5 = 60;
+  LinkSettings.P3 = 12;
+  LinkSettings.P2 = 20;
+  LinkSettings.PWakeUpL = 25;
+  LinkSettings.PWakeUpH = 25;
+  vorta::RequestTable& table = RequestTables[kDashboardTable];
+  ASSERT_TRUE(ParseRequestLine("81 10 F1 3E", table.Entries[0]));
+  table.Count = 1;
+  StartSession(table, LinkSettings.P2, 1);  // cyclic, as the dashboard polls
+  WriteConfig(ConfigSpec{});
+  ASSERT_TRUE(LoadInit("ecu.ini").Ok());
+  const std::uint16_t status = LinkStatus.load();
+  EXPECT_TRUE(status == lsIdle || status == lsError) << status;
+  EXPECT_EQ(RunFlag.load(), 0);
+  SetPortFactory(old);
 }
 
 }  // namespace
