@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <time.h>
 
 #include <cerrno>
@@ -34,17 +35,28 @@ MonoNs MonoNow() {
   return static_cast<MonoNs>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-bool SleepUntil(MonoNs deadline, const std::atomic<bool>* abort) {
+bool SleepUntil(MonoNs deadline, const std::atomic<bool>* abort, MonoNs spinTail) {
+  const MonoNs wakeAt = deadline - spinTail;
   if (abort == nullptr) {
-    SleepAbsolute(deadline);
-    return true;
+    SleepAbsolute(wakeAt);
+  } else {
+    for (;;) {
+      if (abort->load(std::memory_order_acquire)) return false;
+      const MonoNs now = MonoNow();
+      if (now >= wakeAt) break;
+      SleepAbsolute(wakeAt - now > kAbortSlice ? now + kAbortSlice : wakeAt);
+    }
   }
-  for (;;) {
-    if (abort->load(std::memory_order_acquire)) return false;
-    const MonoNs now = MonoNow();
-    if (now >= deadline) return true;
-    SleepAbsolute(deadline - now > kAbortSlice ? now + kAbortSlice : deadline);
+  while (MonoNow() < deadline) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
   }
+  return true;
+}
+
+void MinimiseTimerSlack() {
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 RealtimeScope::RealtimeScope() {

@@ -26,8 +26,15 @@ inline constexpr MonoNs Ms(std::int64_t ms) {
 }
 
 // Sleeps until the deadline. Returns false when *abort became true first (the
-// wait then ends within a few milliseconds), true otherwise.
-bool SleepUntil(MonoNs deadline, const std::atomic<bool>* abort = nullptr);
+// wait then ends within a few milliseconds), true otherwise. With a spin tail
+// the sleep ends that long before the deadline and the rest is spent polling
+// the clock: a sleeping thread wakes up 50..100 us late even at real-time
+// priority, a spinning one within a microsecond or two.
+bool SleepUntil(MonoNs deadline, const std::atomic<bool>* abort = nullptr, MonoNs spinTail = 0);
+
+// Lets the calling thread's sleeps end on time instead of up to 50 us late
+// (the default timer slack of ordinary threads).
+void MinimiseTimerSlack();
 
 // Asks for real-time scheduling (SCHED_FIFO) for the calling thread while the
 // object lives, and restores the previous policy afterwards. Where real-time

@@ -159,7 +159,12 @@ SerialPort::WriteResult TestPort::Write(const std::uint8_t* data, std::size_t co
     speed = lineSpeed_;
   }
   if (result == WriteResult::Ok && speed != 0) {
-    SleepUntil(t + static_cast<MonoNs>(count) * 10 * 1'000'000'000 / speed);
+    // The simulated wire takes exactly its bit times: sleep, then spin out
+    // the last part so wake-up latency does not lengthen the frame.
+    const MonoNs end = t + static_cast<MonoNs>(count) * 10 * 1'000'000'000 / speed;
+    SleepUntil(end - 300 * kNsPerUs);
+    while (MonoNow() < end) {
+    }
   }
   WriteHook hook;
   {

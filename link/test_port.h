@@ -55,8 +55,9 @@ class TestPort final : public SerialPort {
   void SetOpenResult(std::uint16_t errorBits, std::string text = {});
   // Every later write returns this result (Ok again to heal).
   void SetWriteResult(WriteResult result);
-  // Simulated line speed: a write then takes 10 bit times per byte, as on a
-  // wire; 0 (the default) makes writes instant.
+  // Simulated line speed: a write then takes exactly 10 bit times per byte,
+  // as on a wire (the writing thread spins its last 0.3 ms); 0 (the default)
+  // makes writes instant.
   void SetLineSpeed(std::uint32_t baud);
   // Whether Wait/Queued/Read calls are recorded (they are by default).
   void SetRecordReceiveCalls(bool on);

@@ -39,6 +39,7 @@ TxD::~TxD() {
 }
 
 void TxD::Execute() {
+  MinimiseTimerSlack();
   errorWord_->store(0);
   unechoed_.store(0);
   if (!Open()) {
@@ -101,14 +102,16 @@ bool TxD::Open() {
 
 void TxD::InitAndRun() {
   // The bus stays idle for W5 after the port opened; the last 50 ms of it
-  // already at real-time priority, which lasts until the line is initialised.
+  // already at real-time priority. The priority is kept through the passes
+  // too: on a loaded machine an ordinary thread wakes up several milliseconds
+  // late, which would stretch P3, P2 and the P4 gaps between bytes. The
+  // thread only ever sleeps or writes, so it takes no processor time from
+  // others.
   const MonoNs idleEnd = openedAt_ + Ms(std::max(record_.W5, 50));
   if (!Wait(idleEnd - Ms(50))) return;
-  {
-    RealtimeScope realtime;
-    if (!Wait(idleEnd)) return;
-    if (!Initialise()) return;
-  }
+  RealtimeScope realtime;
+  if (!Wait(idleEnd)) return;
+  if (!Initialise()) return;
   SetStatus(lsFirstPass);
   MonoNs mark = MonoNow();
   if (!RunPass(mark)) return;
