@@ -36,10 +36,14 @@ tcflag_t RateFlag(std::uint32_t baud) {
 
 }  // namespace
 
-int Configure(int fd, std::uint32_t baud) {
-  if (baud == 0) return EINVAL;
+int Configure(int fd, std::uint32_t baud, bool& readFailed) {
+  readFailed = false;
   termios2 tio{};
-  if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
+  if (ioctl(fd, TCGETS2, &tio) != 0) {
+    readFailed = true;
+    return errno;
+  }
+  if (baud == 0) return EINVAL;
   tio.c_iflag = IGNBRK;  // a break we send comes back on the echo line: drop it
   tio.c_oflag = 0;
   tio.c_lflag = 0;

@@ -83,7 +83,10 @@ std::uint16_t TermiosPort::Open(const std::string& device, std::uint32_t baud) {
   if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     return Fail(kErrOpen, device + ": the port is in use by another program");
   }
-  if (const int err = termios_line::Configure(fd_, baud); err != 0) {
+  bool readFailed = false;
+  if (const int err = termios_line::Configure(fd_, baud, readFailed); err != 0) {
+    if (readFailed)
+      return Fail(kErrGetState, device + ": line settings unreadable: " + ErrnoText(err));
     return Fail(kErrSetState, device + ": line settings refused: " + ErrnoText(err));
   }
   baud_ = baud;

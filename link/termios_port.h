@@ -5,7 +5,10 @@
 // session's speed through termios2 (so 10400 baud works), DTR and RTS cleared
 // and low latency requested (both best effort: a pseudo-terminal refuses
 // them), input and output purged. The LinkError bits of a failing step:
-// 0x0001 open or exclusive access, 0x0020 line settings, 0x0004 purge.
+// 0x0001 open or exclusive access, 0x0010 reading the line settings, 0x0020
+// writing them (a speed of 0, say), 0x0004 purge. The time-outs (0x0002) and
+// the event mask (0x0008) of other systems have no step of their own here:
+// reads never block and poll() waits for input.
 // Write: write() then wait until the output queue is empty, both within the
 // caller's bound. WaitInput: poll() for input; a hang-up or poll error
 // (adapter unplugged, pseudo-terminal master closed) is an Error. Breaks are

@@ -397,6 +397,31 @@ TEST_F(SessionTest, LogAndRecordingFollowTheirFlags) {
   EXPECT_EQ(std::filesystem::file_size("rec.rtd"), 2 * 38u);
 }
 
+TEST_F(SessionTest, FunctionalSessionSurvivesNoiseAndAnswersSplitAcrossReads) {
+  LinkSettings.Addressing = kFunctional;
+  AddRequest(*table_, {0xC2, 0x33, kTester, 0x01, 0x0C});
+  AddRequest(*table_, {0xC2, 0x33, kTester, 0x01, 0x0D});
+  // The ECU answers from its own address, after line noise, in two pieces.
+  port_->SetWriteHook([](TestPort& port, const Bytes& b) {
+    if (b.size() < 5 || b[0] != 0xC2) {
+      if (!b.empty() && b[0] == 0xC1) port.Feed(Kwp(kTester, kEcu, {0xC1, 0xEF, 0x8F}));
+      return;
+    }
+    const Bytes answer = Kwp(kTester, kEcu, {0x41, b[4], 0x20, b[4]});
+    port.Feed({0x00, 0xFF, 0x13, 0xF1});  // noise, even the address pair
+    port.Feed(Bytes(answer.begin(), answer.begin() + 4));
+    SleepUntil(MonoNow() + Ms(5));  // the receiver reads the first piece alone
+    port.Feed(Bytes(answer.begin() + 4, answer.end()));
+  });
+  RunOnce();
+  EXPECT_EQ(SlotData(vorta::kMode01Offset, 0x0C), (Bytes{0x20, 0x0C}));
+  EXPECT_EQ(SlotData(vorta::kMode01Offset, 0x0D), (Bytes{0x20, 0x0D}));
+  EXPECT_EQ(LinkError.load(), 0);
+  int reads = 0;
+  for (const auto& e : port_->Events()) reads += e.op == Op::Read;
+  EXPECT_GE(reads, 5);  // StartCommunication, then echo/piece and piece per request
+}
+
 // ------------------------------------------------------------ lifecycle and errors
 
 TEST_F(SessionTest, UnopenablePortGoesFromOpenStraightToError) {

@@ -126,6 +126,11 @@ TEST(TermiosPort, OpensExclusivelyAtNonStandardAndStandardSpeeds) {
   port.Close();
   ASSERT_EQ(port.Open(pty.Slave(), 9600), 0);
   EXPECT_EQ(termios_line::OutputSpeed(port.Fd()), 9600u);
+
+  // A speed the line cannot take is a line-settings failure; the port is closed again.
+  port.Close();
+  EXPECT_EQ(port.Open(pty.Slave(), 0), kErrSetState);
+  EXPECT_FALSE(port.IsOpen());
 }
 
 TEST(TermiosPort, MissingDeviceOrPlainFileCannotBeOpened) {
