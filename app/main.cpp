@@ -1,14 +1,47 @@
 // kestrel: the diagnostic tester.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 
 #include "app/single_instance.h"
 #include "app/startup.h"
+#include "link/session.h"
 #include "screens/ui_support.h"
 
 namespace {
+
 // Exit status of a second start while the program runs.
 constexpr int kAlreadyRunningStatus = 2;
+
+// Ctrl-C and SIGTERM end the program like closing it does (the running
+// session is stopped first): the handler only writes the signal number into
+// a socket pair that the user-interface thread watches.
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int signo) {
+  const unsigned char b = static_cast<unsigned char>(signo);
+  [[maybe_unused]] const ssize_t n = ::write(signalPipe[0], &b, 1);
+}
+
+void EndOnSignals(QObject* owner) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, owner);
+  QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+    unsigned char b = 0;
+    if (::read(signalPipe[1], &b, 1) == 1) kestrel::ui::RequestQuit(128 + b);
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -29,10 +62,15 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);  // also takes LC_NUMERIC etc. from the environment
   QApplication::setApplicationName(kestrel::ui::AppTitle());
+  EndOnSignals(&app);
 
   std::unique_ptr<kestrel::TForm1> form1 = kestrel::StartProgram();
   if (kestrel::ui::QuitRequested()) return kestrel::ui::QuitStatus();
   form1->show();
   const int status = app.exec();
+  // The dashboard's polling may outlive its window: end any session before
+  // the program, so that no link thread outlives main.
+  kestrel::StopSession();
+  form1.reset();
   return kestrel::ui::QuitRequested() ? kestrel::ui::QuitStatus() : status;
 }
