@@ -32,6 +32,7 @@ TForm11::TForm11(QWidget* parent) : QDialog(parent) {
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   // The narrow number column shows its four digits whole rather than elided.
   grid_->setTextElideMode(Qt::ElideNone);
+  grid_->setWordWrap(false);
   grid_->setStyleSheet(QStringLiteral("QTableWidget::item { padding: 0px 1px; }"));
   connect(grid_, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
     if (row >= 0) chosenRow_ = row;
