@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# Starts Kestrel on a simulated car.
+#
+#   scripts/run.sh                  Kestrel with the configuration in build/run/ecu.ini
+#   scripts/run.sh --config NAME    first copy the catalogue file ECU/NAME(.ini) to ecu.ini
+#   scripts/run.sh --catalogue      start without ecu.ini (set aside and put back
+#                                   afterwards): the catalogue window comes first
+#   scripts/run.sh --cli [ARGS]     the command-line tool instead of the windows
+#                                   (default ARGS: live --passes 3)
+#
+# It brings the runtime tree build/run up to date (the programs, ECU/ with a
+# VORTA.so in every ECU folder, pic/, Kadr/), starts kestrel-ecusim on a
+# pseudo-terminal with the scenario of the configuration in use, points the
+# configuration's COM name at that terminal in build/run/ports.ini, runs
+# Kestrel in build/run and stops the simulator when Kestrel ends. The
+# ports.ini found before is put back afterwards.
+#
+# A new user gets a ready configuration: on the first run ecu.ini is the
+# catalogue's CAMRY_2AZ.ini, whose ECU the simulator plays by default, so the
+# main window names the car, every window is available and the live table
+# polls the simulated ECU at once; the catalogue is a menu item away
+# ("Файл" > "Выбор ECU"). An existing ecu.ini (the user's own) is kept.
+#
+# Environment: KESTREL_BUILD_DIR (default build), as for scripts/setup.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${KESTREL_BUILD_DIR:-build}
+run=$root/$build/run
+default_config=CAMRY_2AZ.ini
+
+mode=gui
+config=
+cli_args=()
+while (($#)); do
+  case $1 in
+    --config)
+      [ $# -ge 2 ] || { echo "run.sh: --config needs a catalogue file name" >&2; exit 2; }
+      config=$2
+      shift 2
+      ;;
+    --catalogue) mode=catalogue; shift ;;
+    --cli) mode=cli; shift; cli_args=("$@"); break ;;
+    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+((${#cli_args[@]})) || cli_args=(live --passes 3)
+
+if [ "$mode" != cli ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  cat >&2 <<EOF
+run.sh: there is no display (\$DISPLAY and \$WAYLAND_DISPLAY are empty), so Kestrel's
+windows cannot be shown here. Either run the windows on a virtual display:
+
+    xvfb-run -a bash scripts/run.sh
+
+or watch Kestrel talk to the simulated ECU from the command line:
+
+    bash scripts/run.sh --cli
+
+which starts the simulator, maps the configured COM port to it and runs
+
+    $build/run/kestrel-cli --workdir $build/run live --passes 3
+EOF
+  exit 1
+fi
+
+if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
+  echo "run.sh: no build in $build; run: bash scripts/setup.sh" >&2
+  exit 1
+fi
+targets=(kestrel-ecusim runtime_tree)
+if [ "$mode" = cli ]; then targets+=(kestrel-cli); else targets+=(kestrel pictures); fi
+echo "Bringing $build/run up to date..."
+if ! cmake --build "$build" --target "${targets[@]}" >"${TMPDIR:-/tmp}/kestrel-run-build.log" 2>&1; then
+  cat "${TMPDIR:-/tmp}/kestrel-run-build.log" >&2
+  echo "run.sh: the build failed" >&2
+  exit 1
+fi
+mkdir -p "$run/Kadr"
+
+# The configuration in use.
+if [ -n "$config" ]; then
+  [[ $config == *.ini ]] || config=$config.ini
+  [ -f "$run/ECU/$config" ] || { echo "run.sh: no catalogue file ECU/$config" >&2; exit 2; }
+  cp "$run/ECU/$config" "$run/ecu.ini"
+elif [ "$mode" = catalogue ]; then
+  if [ -f "$run/ecu.ini" ]; then
+    mv "$run/ecu.ini" "$run/ecu.ini.saved"
+    echo "run.sh: ecu.ini set aside (ecu.ini.saved) while the catalogue comes first"
+  fi
+elif [ ! -f "$run/ecu.ini" ]; then
+  cp "$run/ECU/$default_config" "$run/ecu.ini"
+fi
+
+# Line n of a code page 1251 CR LF file.
+line_of() { sed -n "${2}p" "$1" | tr -d '\r'; }
+
+# The catalogue file an ecu.ini came from: the one with the same car, ECU type and folder.
+catalogue_file_of() {
+  local f
+  for f in "$run"/ECU/*.ini; do
+    if [ "$(head -n 3 "$f" | tr -d '\r')" = "$(head -n 3 "$1" | tr -d '\r')" ]; then
+      basename "$f" .ini
+      return
+    fi
+  done
+}
+
+# COM names to map and the simulator scenario.
+com_names=()
+scenario=
+if [ -f "$run/ecu.ini" ]; then
+  com_names+=("$(line_of "$run/ecu.ini" 4 | cut -c1-5)")
+  base=$(catalogue_file_of "$run/ecu.ini")
+  if [ -n "$base" ]; then
+    lower=$(tr '[:upper:]' '[:lower:]' <<<"$base")
+    scenario=$("$run/kestrel-ecusim" --list-scenarios 2>/dev/null |
+               awk -v b="$lower" '$1 == b || index($1, b "_") == 1 { print $1; exit }')
+  fi
+else
+  # Catalogue first: every COM name the catalogue uses leads to the simulator.
+  for f in "$run"/ECU/*.ini; do com_names+=("$(line_of "$f" 4 | cut -c1-5)"); done
+fi
+
+tmp=$(mktemp -d)
+sim_pid=
+ports_saved=absent
+[ -f "$run/ports.ini" ] && { cp -p "$run/ports.ini" "$tmp/ports.ini"; ports_saved=present; }
+
+cleanup() {
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  if [ -f "$run/ecu.ini.saved" ] && [ ! -e "$run/ecu.ini" ]; then
+    mv "$run/ecu.ini.saved" "$run/ecu.ini"
+  fi
+  if [ "$ports_saved" = present ]; then
+    cp -p "$tmp/ports.ini" "$run/ports.ini"
+  else
+    rm -f "$run/ports.ini"
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+sim_args=()
+[ -n "$scenario" ] && sim_args+=(--scenario "$scenario")
+"$run/kestrel-ecusim" "${sim_args[@]}" >"$tmp/sim.out" 2>"$tmp/sim.err" &
+sim_pid=$!
+pty=
+for _ in $(seq 100); do
+  pty=$(head -n 1 "$tmp/sim.out" 2>/dev/null || true)
+  [ -n "$pty" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.05
+done
+if [ -z "$pty" ] || [ ! -e "$pty" ]; then
+  echo "run.sh: the simulator did not start:" >&2
+  cat "$tmp/sim.err" >&2
+  exit 1
+fi
+
+# ports.ini: line n is the device of COMn; the other lines stay as they were.
+declare -a ports=()
+[ -f "$run/ports.ini" ] && mapfile -t ports < <(tr -d '\r' <"$run/ports.ini")
+for name in "${com_names[@]}"; do
+  if [[ $name =~ ^[Cc][Oo][Mm]([0-9]+)$ ]] && ((BASH_REMATCH[1] >= 1)); then
+    n=${BASH_REMATCH[1]}
+    while ((${#ports[@]} < n)); do ports+=(""); done
+    ports[n - 1]=$pty
+  else
+    echo "run.sh: port \"$name\" of the configuration is not a COM name; it is left as it is" >&2
+  fi
+done
+printf '%s\n' "${ports[@]}" >"$run/ports.ini"
+
+echo "Simulated ECU (scenario ${scenario:-default}) on $pty as ${com_names[*]}"
+cd "$run"
+status=0
+if [ "$mode" = cli ]; then
+  ./kestrel-cli --workdir "$run" "${cli_args[@]}" || status=$?
+else
+  ./kestrel || status=$?
+  case $status in
+    0) ;;
+    2) echo "run.sh: Kestrel is already running" >&2 ;;
+    *) echo "run.sh: Kestrel ended with status $status" >&2 ;;
+  esac
+fi
+exit "$status"
