@@ -71,7 +71,7 @@ def info_requests(frame):
             [frame(0x09, t) for t in (0x00, 0x02, 0x04, 0x06)])
 
 
-def configuration(car, ecu, folder, protocol, w5, displacement, lists):
+def configuration(car, ecu, folder, protocol, w5, displacement, lists, kw2="8F"):
     settings = [
         car, ecu, folder,
         "COM1",    # 4 port (ports.ini maps it to a device)
@@ -90,7 +90,7 @@ def configuration(car, ecu, folder, protocol, w5, displacement, lists):
         "0",       # 17 dashboard autostart off
         "15",      # 18 reconnect after 1.5 s
         "10",      # 19 ECU address
-        "8F",      # 20 KW2
+        kw2,       # 20 KW2: the tester sends its complement as the inverted key byte 2
         "F1",      # 21 tester address
         "33",      # 22 request address
         "210",     # 23 injector flow, ml/min
@@ -163,7 +163,8 @@ def carina():
     return configuration("Toyota Carina E (AT190) 1.8", "7A-FE, ISO 9141-2",
                          "ECU\\TOYOTA9141", 2, 400, 1762,
                          (dashboard, live, freeze, dtc_read, dtc_clear, 0,
-                          info_requests(f) + tail))
+                          info_requests(f) + tail),
+                         kw2="08")  # ISO 9141 key bytes 08 08: the tester answers F7
 
 
 # --------------------------------------------------------------------------- VORTA.ini
