@@ -81,7 +81,7 @@ class ModalWatch {
 };
 
 template <typename T>
-std::unique_ptr<ModalWatch> OnModal(std::function<void(T*)> act, int timeoutMs = 5000) {
+std::unique_ptr<ModalWatch> OnModal(std::function<void(T*)> act, int timeoutMs = 15000) {
   return std::make_unique<ModalWatch>(
       [] { return qobject_cast<T*>(QApplication::activeModalWidget()); },
       [act](QWidget* w) { act(static_cast<T*>(w)); }, timeoutMs);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <numbers>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -107,7 +108,7 @@ class Canvas {
     Fill(cx - rout, cy - rout, cx + rout, cy + rout, c, [&](double x, double y) {
       const double d = std::hypot(x - cx, y - cy);
       if (d > rout || d <= rin) return false;
-      double a = std::atan2(cy - y, x - cx) * 180.0 / M_PI;
+      double a = std::atan2(cy - y, x - cx) * 180.0 / std::numbers::pi;
       if (a < 0) a += 360;
       return a >= a0 && a <= a1;
     });
@@ -452,7 +453,7 @@ void DrawMainFreeze(Canvas& c) {  // a photo frame with a snowflake: a frozen sn
   c.RoundRect(2, 6, 38, 34, 3, kNavy);
   c.Rect(4, 8, 36, 32, kSky);
   for (int i = 0; i < 3; ++i) {
-    const double a = i * M_PI / 3;
+    const double a = i * std::numbers::pi / 3;
     const double dx = 10 * std::cos(a), dy = 10 * std::sin(a);
     c.Line({20 - dx, 20 - dy}, {20 + dx, 20 + dy}, 2.2, kWhite);
   }
