@@ -165,6 +165,11 @@ TEST_F(SettingsWindowTest, ShowsTheDeviceOfThePortAndWhetherItExists) {
   EXPECT_TRUE(text.contains(ui::Text(cp1251::FromUtf8("найдено"))));
   EXPECT_FALSE(text.contains(ui::Text(cp1251::FromUtf8("не найдено"))));
 
+  // Each port item names its device too.
+  const QString com1 = List(kFieldPort)->itemData(0, Qt::ToolTipRole).toString();
+  EXPECT_TRUE(com1.contains(QStringLiteral("/dev/null-not-here"))) << com1.toStdString();
+  EXPECT_TRUE(com1.contains(ui::Text(cp1251::FromUtf8("не найдено"))));
+
   List(kFieldPort)->setCurrentIndex(4);  // COM5: no line, the default device
   text = window_.DeviceLabel()->text();
   EXPECT_TRUE(text.contains(QStringLiteral("/dev/ttyUSB4"))) << text.toStdString();

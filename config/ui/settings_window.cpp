@@ -217,15 +217,23 @@ void TForm12::SpeedButton2Click() {
 }
 
 void TForm12::UpdateDevice() {
-  const auto* port = static_cast<QComboBox*>(editors_[kFieldPort]);
-  const std::string name = ui::Cp(port->currentText());
-  const std::string device = PortDevice(name);
-  const bool exists = PortDeviceExists(name);
-  device_->setText(port->currentText() + QStringLiteral(" \u2192 ") +
-                   QString::fromStdString(device) + QStringLiteral("\n") +
-                   ui::Text(exists ? "устройство найдено"_cpsv : "устройство не найдено"_cpsv));
+  // Every port item tells its device in its tool tip; the line below the
+  // fields tells it for the chosen port.
+  auto* port = static_cast<QComboBox*>(editors_[kFieldPort]);
+  auto describe = [](const QString& name, bool* found) {
+    const std::string device = PortDevice(ui::Cp(name));
+    *found = PortDeviceExists(ui::Cp(name));
+    return name + QStringLiteral(" \u2192 ") + QString::fromStdString(device) +
+           QStringLiteral("\n") +
+           ui::Text(*found ? "устройство найдено"_cpsv : "устройство не найдено"_cpsv);
+  };
+  bool found = false;
+  for (int i = 0; i < port->count(); ++i) {
+    port->setItemData(i, describe(port->itemText(i), &found), Qt::ToolTipRole);
+  }
+  device_->setText(describe(port->currentText(), &found));
   QPalette pal = device_->palette();
-  pal.setColor(QPalette::WindowText, exists ? QColor(0, 110, 0) : QColor(170, 0, 0));
+  pal.setColor(QPalette::WindowText, found ? QColor(0, 110, 0) : QColor(170, 0, 0));
   device_->setPalette(pal);
 }
 
