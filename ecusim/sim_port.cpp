@@ -98,6 +98,10 @@ SerialPort::WaitResult SimPort::WaitInput(int timeoutMs) {
   for (;;) {
     const Micros now = SteadyMicros();
     if (!open_ || ecu_->VanishedLocked(now)) return WaitResult::Error;
+    if (cancel_) {
+      cancel_ = false;
+      return WaitResult::Timeout;
+    }
     ecu_->engine_.Take(now, ecu_->rx_);
     if (!ecu_->rx_.empty()) return WaitResult::Ready;
     if (now >= deadline) return WaitResult::Timeout;
@@ -105,6 +109,12 @@ SerialPort::WaitResult SimPort::WaitInput(int timeoutMs) {
     if (auto next = ecu_->engine_.NextEvent()) wake = std::min(wake, std::max(*next, now));
     ecu_->changed_.wait_until(lock, ToTime(wake));
   }
+}
+
+void SimPort::CancelWait() {
+  std::lock_guard lock(ecu_->mutex_);
+  cancel_ = true;
+  ecu_->changed_.notify_all();
 }
 
 int SimPort::Queued() {

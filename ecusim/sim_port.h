@@ -67,10 +67,14 @@ class SimPort : public SerialPort {
   int Queued() override;
   int Read(std::uint8_t* buffer, std::size_t count) override;
   std::string LastErrorText() const override { return error_; }
+  // Ends a WaitInput in progress (or the next one) with Timeout, so a session
+  // stops without waiting out the receiver's 500 ms.
+  void CancelWait() override;
 
  private:
   std::shared_ptr<SimEcu> ecu_;
   std::atomic<bool> open_{false};
+  bool cancel_ = false;  // guarded by the ECU's lock
   std::string error_;
 };
 

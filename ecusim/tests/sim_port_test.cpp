@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "line_rig.h"
 
@@ -36,6 +37,23 @@ TEST(SimPort, OneOpenerAtATimeAndEchoesOnTheLine) {
   EXPECT_EQ(got, req);
   a.Close();
   EXPECT_EQ(b.Open("COM2", 10400), 0);
+}
+
+TEST(SimPort, CancelWaitEndsAWaitFromAnotherThread) {
+  auto ecu = std::make_shared<SimEcu>(DefaultScenario(), EngineOptions{});
+  SimPort p(ecu);
+  ASSERT_EQ(p.Open("COM2", 10400), 0);
+  // A cancel before the wait is kept for it; one during the wait ends it.
+  p.CancelWait();
+  const auto t0 = Clock::now();
+  EXPECT_EQ(p.WaitInput(20000), SerialPort::WaitResult::Timeout);
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    p.CancelWait();
+  });
+  EXPECT_EQ(p.WaitInput(20000), SerialPort::WaitResult::Timeout);
+  canceller.join();
+  EXPECT_LT(Clock::now() - t0, std::chrono::seconds(10));  // far from the 2 x 20 s the waits allow
 }
 
 TEST(SimPort, WakeUpThroughBreakCallsAndVanishing) {
