@@ -522,7 +522,8 @@ TEST_F(LiveTableTest, LinkErrorStopsPollingAndReenablesTheButtons) {
   faults.vanish_after = 6;  // the adapter disappears while polling
   UseSimulator(faults);
   TForm3& f = Open();
-  StartPolling(f);
+  f.SpeedButton1->click();
+  EXPECT_EQ(RunFlag.load(), 1);
   ASSERT_TRUE(WaitUntil([] { return LinkStatus.load() == lsError; }, 15000));
   ASSERT_TRUE(WaitUntil([] { return RunFlag.load() == 0; }));  // cleared by the tick
   const std::uint16_t error = LinkError.load();
