@@ -12,6 +12,7 @@
 // (CLOCK_PROCESS_CPUTIME_ID) is taken over the polling seconds. Target: at
 // most 5 % of one core.
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -102,6 +107,31 @@ double CpuSeconds() {
   timespec ts{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// CPU ticks (user + system) of every thread of this process, by name/thread id.
+std::map<std::string, long> ThreadTicks() {
+  std::map<std::string, long> out;
+  DIR* dir = opendir("/proc/self/task");
+  if (dir == nullptr) return out;
+  while (dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream in(std::string("/proc/self/task/") + e->d_name + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    const std::string name = stat.substr(open + 1, close - open - 1);
+    std::istringstream rest(stat.substr(close + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+      if (i == 14) utime = std::atol(field.c_str());
+      if (i == 15) stime = std::atol(field.c_str());
+    }
+    out[name + "/" + e->d_name] += utime + stime;
+  }
+  closedir(dir);
+  return out;
 }
 
 // Runs the event loop (sleeping while there is nothing to do) for `ms`
@@ -185,12 +215,14 @@ int MeasureCpu(int seconds, const char* png) {
   }
   const std::uint32_t passes0 = PassCount.load();
   ticks = 0;
+  const auto threads0 = ThreadTicks();
   const double cpu0 = CpuSeconds();
   const auto wall0 = Clock::now();
   RunFor(seconds * 1000, [] { return false; });
   const double cpu = CpuSeconds() - cpu0;
   const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
   const std::uint32_t passes = PassCount.load() - passes0;
+  const auto threads1 = ThreadTicks();
   const bool stillExchanging = LinkStatus.load() == lsExchange;
 
   if (png != nullptr) {
@@ -207,6 +239,14 @@ int MeasureCpu(int seconds, const char* png) {
               stillExchanging ? "exchanging throughout" : "NOT exchanging at the end");
   std::printf("  process CPU %.3f s = %.2f %% of one core (target <= 5 %%)\n", cpu,
               100.0 * cpu / wall);
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  std::printf("  by thread (CPU ms):");
+  for (const auto& [name, t1] : threads1) {
+    const auto before = threads0.find(name);
+    const long used = t1 - (before == threads0.end() ? 0 : before->second);
+    if (used > 0) std::printf(" %s %.0f", name.c_str(), 1000.0 * used / tick);
+  }
+  std::printf("\n");
   return stillExchanging ? 0 : 1;
 }
 
