@@ -111,8 +111,12 @@ bool WaitLinkIdle(int ms) {
 void StartSession(const SessionRecord& record, std::uint8_t runFlag) {
   std::atomic<std::uint8_t>& run = record.RunFlag ? *record.RunFlag : RunFlag;
   std::atomic<std::uint16_t>& status = record.StatusWord ? *record.StatusWord : LinkStatus;
-  run.store(runFlag);
+  // A running cyclic session ends after its current pass once RunFlag is
+  // clear; only then is the flag set for the new session. Setting it before
+  // the wait would keep the old session cycling and the wait would never end.
+  run.store(0);
   while (!Ended(status.load())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  run.store(runFlag);
   status.store(lsOpenPort);
   if (record.PassCount) record.PassCount->store(0);
   Holder().Replace(std::make_unique<TxD>(record));

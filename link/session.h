@@ -18,9 +18,10 @@ namespace kestrel {
 // and response wait (P2, or 1000 ms for the trouble-code screen).
 SessionRecord MakeSessionRecord(vorta::RequestTable& table, std::int32_t responseWait);
 
-// Sets RunFlag, waits until LinkStatus is lsIdle or lsError (the previous
-// session has ended; the caller sleeps meanwhile), sets lsOpenPort, resets
-// PassCount and starts a TxD on the record. If no thread can be created the
+// Clears RunFlag so that a running session ends after its pass, waits until
+// LinkStatus is lsIdle or lsError (the caller sleeps meanwhile), then sets
+// RunFlag to runFlag and LinkStatus to lsOpenPort, resets PassCount and
+// starts a TxD on the record. If no thread can be created the
 // status becomes lsError with 0x0040.
 void StartSession(const SessionRecord& record, std::uint8_t runFlag);
 void StartSession(vorta::RequestTable& table, std::int32_t responseWait, std::uint8_t runFlag);

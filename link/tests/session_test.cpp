@@ -508,5 +508,22 @@ TEST_F(SessionTest, StartingWhileASessionRunsWaitsForItsEnd) {
   EXPECT_EQ(LinkStatus.load(), lsIdle);
 }
 
+TEST_F(SessionTest, CyclicStartRightAfterAStopWaitsForTheOldSessionAndCycles) {
+  Request({0x21, 0x01});
+  port_->SetWriteHook(Ecu14230([](const Bytes&) { return std::vector<Bytes>{{0x61, 0x01, 1}}; }));
+  StartSession(*table_, LinkSettings.P2, 1);
+  ASSERT_TRUE(WaitFor([] { return LinkStatus.load() == lsExchange; }));
+  // Stop and start again at once, as a start/stop button pressed twice does:
+  // the old session must still see RunFlag clear and end.
+  RunFlag = 0;
+  StartSession(*table_, LinkSettings.P2, 1);
+  EXPECT_EQ(RunFlag.load(), 1);
+  ASSERT_TRUE(WaitFor([] { return PassCount.load() >= 2; }));
+  StopSession();
+  int opens = 0;
+  for (const auto& e : port_->Events()) opens += e.op == Op::Open;
+  EXPECT_EQ(opens, 2);
+}
+
 }  // namespace
 }  // namespace kestrel
