@@ -94,7 +94,7 @@ TEST_F(CatalogueTest, ListingColumnsAndOrder) {
 
 TEST_F(CatalogueTest, ChoiceLoadsConfigurationTextsAndNames) {
   WriteEcuFolder();
-  WriteLines("ECU/CAR.ini", ConfigSpec{}.Lines());
+  WriteLines("ECU/CAR.ini", ConfigText{}.Lines());
   const ConfigOutcome out = LoadChosenConfiguration(true, "CAR.ini");
   EXPECT_FALSE(out.Quit);
   EXPECT_EQ(out.Error, "");
@@ -106,7 +106,7 @@ TEST_F(CatalogueTest, ChoiceLoadsConfigurationTextsAndNames) {
 
 TEST_F(CatalogueTest, ChoiceQuitDecisions) {
   WriteEcuFolder();
-  WriteLines("ECU/CAR.ini", ConfigSpec{}.Lines());
+  WriteLines("ECU/CAR.ini", ConfigText{}.Lines());
   EXPECT_TRUE(LoadChosenConfiguration(false, "CAR.ini").Quit);
   EXPECT_TRUE(LoadChosenConfiguration(true, "").Quit);
   const ConfigOutcome gone = LoadChosenConfiguration(true, "GONE.ini");
@@ -122,9 +122,9 @@ TEST_F(CatalogueTest, ChoiceQuitDecisions) {
 
 TEST_F(CatalogueTest, ChoiceWithABadLineShowsTheErrorAndKeepsRunning) {
   WriteEcuFolder();
-  ConfigSpec spec;
-  spec.settings[5] = "x";
-  WriteLines("ECU/BAD.ini", spec.Lines());
+  ConfigText cfg;
+  cfg.settings[5] = "x";
+  WriteLines("ECU/BAD.ini", cfg.Lines());
   const ConfigOutcome out = LoadChosenConfiguration(true, "BAD.ini");
   EXPECT_FALSE(out.Quit);
   EXPECT_EQ(out.Error, "'x' is not a valid integer value");
@@ -139,7 +139,7 @@ TEST_F(CatalogueTest, StartupLoadWithAndWithoutEcuIni) {
   EXPECT_EQ(ConfigFileName, "ecu.ini");
 
   WriteEcuFolder();
-  WriteLines("ecu.ini", ConfigSpec{}.Lines());
+  WriteLines("ecu.ini", ConfigText{}.Lines());
   out = StartupLoad();
   EXPECT_FALSE(out.Quit);
   EXPECT_EQ(ConfigMissing, 0);

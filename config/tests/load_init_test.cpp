@@ -64,8 +64,8 @@ TEST(Conversions, IntegersFloatsAndBooleans) {
 
 class LoadInitTest : public ConfigTest {
  protected:
-  void WriteConfig(const ConfigSpec& spec, const std::string& name = "ecu.ini") {
-    WriteLines(name, spec.Lines());
+  void WriteConfig(const ConfigText& cfg, const std::string& name = "ecu.ini") {
+    WriteLines(name, cfg.Lines());
   }
   void SetUp() override {
     ConfigTest::SetUp();
@@ -74,12 +74,12 @@ class LoadInitTest : public ConfigTest {
 };
 
 TEST_F(LoadInitTest, CompleteLoadStoresEveryLineAsWritten) {
-  ConfigSpec spec;
-  spec.settings[4] = "19200";  // kept although the window offers 9600/10400
-  spec.settings[8] = "10";     // P3 below the window's minimum is kept
-  spec.settings[19] = "8f";    // lower case: 16*8 - 1
-  spec.settings[22] = "210.5";
-  WriteConfig(spec);
+  ConfigText cfg;
+  cfg.settings[4] = "19200";  // kept although the window offers 9600/10400
+  cfg.settings[8] = "10";     // P3 below the window's minimum is kept
+  cfg.settings[19] = "8f";    // lower case: 16*8 - 1
+  cfg.settings[22] = "210.5";
+  WriteConfig(cfg);
   LiveRows.RowInactive[5] = 1;
   FreezeRows.RowInactive[1000] = 1;
   ResponseStore[vorta::kLocal21Offset + 256 * 1 + 255] = 7;
@@ -149,13 +149,13 @@ TEST_F(LoadInitTest, MissingFileOnlyClearsRowStateAndStore) {
 }
 
 TEST_F(LoadInitTest, EmptyListsDisableTheirWindows) {
-  ConfigSpec spec;
-  spec.dashboard.clear();
-  spec.freeze.clear();
-  spec.info.clear();
-  spec.dtcClear.clear();  // reading list present, clearing list empty
-  spec.resetCount = 0;
-  WriteConfig(spec);
+  ConfigText cfg;
+  cfg.dashboard.clear();
+  cfg.freeze.clear();
+  cfg.info.clear();
+  cfg.dtcClear.clear();  // reading list present, clearing list empty
+  cfg.resetCount = 0;
+  WriteConfig(cfg);
   ListsEnabled = {true, true, true, true, true};
   ASSERT_TRUE(LoadInit("ecu.ini").Ok());
   EXPECT_FALSE(ListsEnabled.Dashboard);
@@ -165,9 +165,9 @@ TEST_F(LoadInitTest, EmptyListsDisableTheirWindows) {
   EXPECT_FALSE(ListsEnabled.Info);
   EXPECT_TRUE(FreezeRows.Empty());
 
-  spec = ConfigSpec{};
-  spec.dtcRead.clear();  // clearing list alone does not enable the window either
-  WriteConfig(spec);
+  cfg = ConfigText{};
+  cfg.dtcRead.clear();  // clearing list alone does not enable the window either
+  WriteConfig(cfg);
   ASSERT_TRUE(LoadInit("ecu.ini").Ok());
   EXPECT_FALSE(ListsEnabled.Dtc);
 }
@@ -177,9 +177,9 @@ TEST_F(LoadInitTest, BadNumberStopsTheLoadKeepingEarlierValues) {
   ReconnectTime = 42;
   ListsEnabled.Dashboard = true;
   SettingsWindowFields.Value[kFieldP2] = 1234;
-  ConfigSpec spec;
-  spec.settings[8] = "6O";  // line 9, P3: letter O instead of a zero
-  WriteConfig(spec);
+  ConfigText cfg;
+  cfg.settings[8] = "6O";  // line 9, P3: letter O instead of a zero
+  WriteConfig(cfg);
   const LoadOutcome out = LoadInit("ecu.ini");
   ASSERT_EQ(out.Result, LoadResult::Failed);
   EXPECT_EQ(out.Error, "'6O' is not a valid integer value");
@@ -192,24 +192,24 @@ TEST_F(LoadInitTest, BadNumberStopsTheLoadKeepingEarlierValues) {
 }
 
 TEST_F(LoadInitTest, FloatAndBooleanLinesReportTheirOwnTexts) {
-  ConfigSpec spec;
-  spec.settings[22] = "210,5";  // the C locale's separator is '.'
-  WriteConfig(spec);
+  ConfigText cfg;
+  cfg.settings[22] = "210,5";  // the C locale's separator is '.'
+  WriteConfig(cfg);
   LoadOutcome out = LoadInit("ecu.ini");
   EXPECT_EQ(out.Error, "'210,5' is not a valid floating point value");
   EXPECT_EQ(out.Line, 23);
 
-  spec = ConfigSpec{};
-  spec.settings[15] = "Да";
-  WriteConfig(spec);
+  cfg = ConfigText{};
+  cfg.settings[15] = "Да";
+  WriteConfig(cfg);
   out = LoadInit("ecu.ini");
   EXPECT_EQ(Utf8(out.Error), "'Да' is not a valid boolean value");
   EXPECT_EQ(out.Line, 16);
 }
 
 TEST_F(LoadInitTest, MissingLinesAtTheEndFailWhereANumberIsExpected) {
-  ConfigSpec spec;
-  std::vector<std::string> lines = spec.Lines();
+  ConfigText cfg;
+  std::vector<std::string> lines = cfg.Lines();
   lines.resize(lines.size() - 2);  // the information list's count and request are gone
   WriteLines("ecu.ini", lines);
   ListsEnabled.Info = true;
@@ -224,8 +224,8 @@ TEST_F(LoadInitTest, MissingLinesAtTheEndFailWhereANumberIsExpected) {
 }
 
 TEST_F(LoadInitTest, LimitsAreRefusedWithFileAndLine) {
-  ConfigSpec spec;
-  std::vector<std::string> lines = spec.Lines();
+  ConfigText cfg;
+  std::vector<std::string> lines = cfg.Lines();
   lines[27] = "1002";  // dashboard count
   WriteLines("ecu.ini", lines);
   LoadOutcome out = LoadInit("ecu.ini");
@@ -239,38 +239,38 @@ TEST_F(LoadInitTest, LimitsAreRefusedWithFileAndLine) {
   EXPECT_EQ(LoadInit("ecu.ini").Line, 28);
 
   // 254 bytes fit a frame, 255 do not.
-  spec = ConfigSpec{};
-  spec.dashboard = {std::string(254 * 2, 'A')};
-  WriteConfig(spec);
+  cfg = ConfigText{};
+  cfg.dashboard = {std::string(254 * 2, 'A')};
+  WriteConfig(cfg);
   ASSERT_TRUE(LoadInit("ecu.ini").Ok());
   EXPECT_EQ(RequestTables[kDashboardTable].Entries[0].Length, 254);
-  spec.dashboard = {"81 10 F1 21 01", std::string(255 * 2, 'B')};
-  WriteConfig(spec);
+  cfg.dashboard = {"81 10 F1 21 01", std::string(255 * 2, 'B')};
+  WriteConfig(cfg);
   out = LoadInit("ecu.ini");
   ASSERT_EQ(out.Result, LoadResult::Failed);
   EXPECT_EQ(out.Line, 30);
   EXPECT_EQ(RequestTables[kDashboardTable].Count, 1);  // only the whole request before it
 
-  spec.dashboard = {"81 10 F1"};  // no service byte
-  WriteConfig(spec);
+  cfg.dashboard = {"81 10 F1"};  // no service byte
+  WriteConfig(cfg);
   EXPECT_EQ(LoadInit("ecu.ini").Result, LoadResult::Failed);
 
-  spec = ConfigSpec{};
-  spec.settings[13] = "3";  // protocol index
-  WriteConfig(spec);
+  cfg = ConfigText{};
+  cfg.settings[13] = "3";  // protocol index
+  WriteConfig(cfg);
   out = LoadInit("ecu.ini");
   EXPECT_EQ(out.Line, 14);
-  spec.settings[13] = "2";
-  spec.settings[23] = "300";  // cylinders do not fit their byte
-  WriteConfig(spec);
+  cfg.settings[13] = "2";
+  cfg.settings[23] = "300";  // cylinders do not fit their byte
+  WriteConfig(cfg);
   EXPECT_EQ(LoadInit("ecu.ini").Line, 24);
 }
 
 TEST_F(LoadInitTest, FullTablesLoadWithoutOverrun) {
-  ConfigSpec spec;
-  spec.live.assign(1001, "82 10 F1 21 01");
-  spec.live.back() = "82 10 F1 21 02";
-  WriteConfig(spec);
+  ConfigText cfg;
+  cfg.live.assign(1001, "82 10 F1 21 01");
+  cfg.live.back() = "82 10 F1 21 02";
+  WriteConfig(cfg);
   ASSERT_TRUE(LoadInit("ecu.ini").Ok());
   EXPECT_EQ(RequestTables[kLiveTable].Count, 1001);
   EXPECT_EQ(RequestTables[kLiveTable].Entries[1000].Data[4], 0x02);
@@ -279,7 +279,7 @@ TEST_F(LoadInitTest, FullTablesLoadWithoutOverrun) {
 
 TEST_F(LoadInitTest, MissingDefinitionFileStopsTheLoad) {
   std::filesystem::remove("ECU/TEST/VORTA.ini");
-  WriteConfig(ConfigSpec{});
+  WriteConfig(ConfigText{});
   ListsEnabled.Freeze = false;
   const LoadOutcome out = LoadInit("ecu.ini");
   ASSERT_EQ(out.Result, LoadResult::Failed);
@@ -302,7 +302,7 @@ TEST_F(LoadInitTest, ARunningSessionEndsBeforeTheTablesAreReplaced) {
   ASSERT_TRUE(ParseRequestLine("81 10 F1 3E", table.Entries[0]));
   table.Count = 1;
   StartSession(table, LinkSettings.P2, 1);  // cyclic, as the dashboard polls
-  WriteConfig(ConfigSpec{});
+  WriteConfig(ConfigText{});
   ASSERT_TRUE(LoadInit("ecu.ini").Ok());
   const std::uint16_t status = LinkStatus.load();
   EXPECT_TRUE(status == lsIdle || status == lsError) << status;

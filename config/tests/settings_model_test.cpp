@@ -153,12 +153,12 @@ TEST_F(SettingsTest, WriterInASubfolderAndOnShortFiles) {
 }
 
 TEST_F(SettingsTest, ReaderFillsFieldsOnlyAndStopsOnBadLines) {
-  ConfigSpec spec;
-  spec.settings[3] = "COM12";
-  spec.settings[4] = "19200";
-  spec.settings[8] = "10";
-  spec.settings[18] = "zz";
-  WriteLines("ecu.ini", spec.Lines());
+  ConfigText cfg;
+  cfg.settings[3] = "COM12";
+  cfg.settings[4] = "19200";
+  cfg.settings[8] = "10";
+  cfg.settings[18] = "zz";
+  WriteLines("ecu.ini", cfg.Lines());
   LinkSettings.P3 = 77;
   SettingsFields f = SettingsFields::Defaults();
   ASSERT_TRUE(ReadFieldsFromFile("ecu.ini", f).Ok());
@@ -170,9 +170,9 @@ TEST_F(SettingsTest, ReaderFillsFieldsOnlyAndStopsOnBadLines) {
   EXPECT_EQ(f.Value[kFieldDisplacement], 2362);
   EXPECT_EQ(LinkSettings.P3, 77);  // the settings change only on closing
 
-  spec.settings[22] = "210.5";  // must be an integer here
-  spec.settings[9] = "81";
-  WriteLines("ecu.ini", spec.Lines());
+  cfg.settings[22] = "210.5";  // must be an integer here
+  cfg.settings[9] = "81";
+  WriteLines("ecu.ini", cfg.Lines());
   f = SettingsFields::Defaults();
   const LoadOutcome out = ReadFieldsFromFile("ecu.ini", f);
   ASSERT_EQ(out.Result, LoadResult::Failed);

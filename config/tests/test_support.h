@@ -75,7 +75,7 @@ inline std::vector<std::string> SettingsLines() {
 }
 
 // A configuration: the settings lines, then the six lists.
-struct ConfigSpec {
+struct ConfigText {
   std::vector<std::string> settings = SettingsLines();
   std::vector<std::string> dashboard = {"81 10 F1 21 01"};
   std::vector<std::string> live = {"82 10 F1 21 01", "82 10 F1 01 0C"};
