@@ -26,5 +26,7 @@ TEST(Cp1251, EveryByteRoundTripsThroughUtf8) {
 TEST(Cp1251, UnmappableAndMalformedInputBecomesQuestionMark) {
   EXPECT_EQ(cp::FromUtf8("\xE2\x82"), "??");  // cut-short sequence: one '?' per byte
   EXPECT_EQ(cp::FromUtf8("日"), "?");
-  EXPECT_EQ(cp::FromUtf8("\xFF" "a"), "?a");
+  EXPECT_EQ(cp::FromUtf8("\xFF"
+                         "a"),
+            "?a");
 }
