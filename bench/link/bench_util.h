@@ -1,13 +1,19 @@
-// Small helpers of the link benchmarks: statistics and a CPU load.
+// Small helpers of the link benchmarks: statistics, a CPU load, and an ECU
+// that answers on the test port.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "link/checksum.h"
+#include "link/test_port.h"
 
 namespace kestrel::bench {
 
@@ -60,5 +66,42 @@ class CpuLoad {
   std::atomic<bool> stop_{false};
   std::vector<std::thread> workers_;
 };
+
+using Bytes = std::vector<std::uint8_t>;
+
+// An ISO 14230 frame: format byte, addresses, payload, checksum.
+inline Bytes KwpFrame(std::uint8_t target, std::uint8_t source, const Bytes& payload) {
+  Bytes b{static_cast<std::uint8_t>(0x80 | payload.size()), target, source};
+  b.insert(b.end(), payload.begin(), payload.end());
+  b.push_back(Checksum(b.data(), b.size()));
+  return b;
+}
+
+// An ECU behind the test port: answers StartCommunication with C1 EF 8F and
+// every other complete request frame with <service + 0x40> <id> <value>.
+inline TestPort::WriteHook KwpResponder(std::uint8_t ecu, std::uint8_t tester, std::uint8_t value) {
+  auto pending = std::make_shared<Bytes>();
+  return [=](TestPort& port, const Bytes& bytes) {
+    Bytes& b = *pending;
+    b.insert(b.end(), bytes.begin(), bytes.end());
+    std::size_t at = 0;
+    while (b.size() - at >= 3) {
+      if (b[at] < 0x80 || b[at + 1] != ecu || b[at + 2] != tester) {
+        ++at;
+        continue;
+      }
+      const std::size_t n = (b[at] & 0x3Fu) + 4;
+      if (b.size() - at < n) break;
+      const std::uint8_t service = b[at + 3], id = b[at + 4];
+      at += n;
+      if (service == 0x81) {
+        port.Feed(KwpFrame(tester, ecu, {0xC1, 0xEF, 0x8F}));
+      } else {
+        port.Feed(KwpFrame(tester, ecu, {static_cast<std::uint8_t>(service + 0x40), id, value}));
+      }
+    }
+    b.erase(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(at));
+  };
+}
 
 }  // namespace kestrel::bench

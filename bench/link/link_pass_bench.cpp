@@ -15,7 +15,7 @@
 #include "link/test_port.h"
 
 using namespace kestrel;
-using Bytes = std::vector<std::uint8_t>;
+using bench::Bytes;
 
 namespace {
 
@@ -23,38 +23,9 @@ constexpr std::uint8_t kEcu = 0x13, kTester = 0xF1;
 constexpr int kRequests = 10;
 constexpr std::uint32_t kBaud = 10400;
 
-Bytes Frame(std::uint8_t target, std::uint8_t source, const Bytes& payload) {
-  Bytes b{static_cast<std::uint8_t>(0x80 | payload.size()), target, source};
-  b.insert(b.end(), payload.begin(), payload.end());
-  b.push_back(Checksum(b.data(), b.size()));
-  return b;
-}
-
-// Answers each complete request frame with 61 <lid> 10.
-TestPort::WriteHook Responder() {
-  auto pending = std::make_shared<Bytes>();
-  return [pending](TestPort& port, const Bytes& bytes) {
-    Bytes& b = *pending;
-    b.insert(b.end(), bytes.begin(), bytes.end());
-    std::size_t at = 0;
-    while (b.size() - at >= 3) {
-      if (b[at] < 0x80 || b[at + 1] != kEcu || b[at + 2] != kTester) {
-        ++at;
-        continue;
-      }
-      const std::size_t n = (b[at] & 0x3Fu) + 4;
-      if (b.size() - at < n) break;
-      const std::uint8_t service = b[at + 3], id = b[at + 4];
-      at += n;
-      port.Feed(Frame(kTester, kEcu, {static_cast<std::uint8_t>(service + 0x40), id, 0x10}));
-    }
-    b.erase(b.begin(), b.begin() + static_cast<long>(at));
-  };
-}
-
 void Measure(int passes, int p3, int p2, int p4) {
   auto port = std::make_shared<TestPort>();
-  port->SetWriteHook(Responder());
+  port->SetWriteHook(bench::KwpResponder(kEcu, kTester, 0x10));
   port->SetLineSpeed(kBaud);
   port->SetRecordReceiveCalls(false);
   SetPortFactory(TestPort::Factory(port));

@@ -20,42 +20,11 @@
 
 using namespace kestrel;
 using Op = TestPort::Op;
-using Bytes = std::vector<std::uint8_t>;
+using bench::Bytes;
 
 namespace {
 
 constexpr std::uint8_t kEcu = 0x13, kTester = 0xF1;
-
-Bytes Frame(std::uint8_t target, std::uint8_t source, const Bytes& payload) {
-  Bytes b{static_cast<std::uint8_t>(0x80 | payload.size()), target, source};
-  b.insert(b.end(), payload.begin(), payload.end());
-  b.push_back(Checksum(b.data(), b.size()));
-  return b;
-}
-
-// Answers each complete request frame with 61 <lid> 00.
-TestPort::WriteHook Responder() {
-  auto pending = std::make_shared<Bytes>();
-  return [pending](TestPort& port, const Bytes& bytes) {
-    Bytes& b = *pending;
-    b.insert(b.end(), bytes.begin(), bytes.end());
-    while (b.size() >= 3) {
-      if (b[0] < 0x80 || b[1] != kEcu || b[2] != kTester) {
-        b.erase(b.begin());
-        continue;
-      }
-      const std::size_t n = (b[0] & 0x3Fu) + 4;
-      if (b.size() < n) return;
-      const std::uint8_t service = b[3], id = b[4];
-      b.erase(b.begin(), b.begin() + static_cast<long>(n));
-      if (service == 0x81) {
-        port.Feed(Frame(kTester, kEcu, {0xC1, 0xEF, 0x8F}));
-      } else {
-        port.Feed(Frame(kTester, kEcu, {static_cast<std::uint8_t>(service + 0x40), id, 0}));
-      }
-    }
-  };
-}
 
 using Samples = std::map<std::string, std::vector<double>>;
 
@@ -74,7 +43,7 @@ std::vector<TestPort::Event> Of(const std::vector<TestPort::Event>& all,
 
 std::vector<TestPort::Event> RunSession(std::uint8_t protocol, int p4) {
   auto port = std::make_shared<TestPort>();
-  port->SetWriteHook(Responder());
+  port->SetWriteHook(bench::KwpResponder(kEcu, kTester, 0));
   port->SetRecordReceiveCalls(false);
   SetPortFactory(TestPort::Factory(port));
   LinkSettingsRecord& s = LinkSettings;
@@ -97,7 +66,7 @@ std::vector<TestPort::Event> RunSession(std::uint8_t protocol, int p4) {
   vorta::RequestTable& table = RequestTables[kLiveTable];
   table.Count = 0;
   for (std::uint8_t lid = 1; lid <= 10; ++lid) {
-    Bytes r = Frame(kEcu, kTester, {0x21, lid});
+    Bytes r = bench::KwpFrame(kEcu, kTester, {0x21, lid});
     r.pop_back();
     vorta::RequestEntry& e = table.Entries[table.Count++];
     std::memcpy(e.Data, r.data(), r.size());
