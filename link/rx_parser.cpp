@@ -72,7 +72,6 @@ void RxParser::Parse() {
 void RxParser::Parse14230() {
   const std::uint8_t target =
       settings_.Addressing == kFunctional ? settings_.RequestAddress : settings_.EcuAddress;
-  std::uint8_t frame[kMax14230Frame];
   for (;;) {
     const std::size_t avail = Unparsed();
     if (avail < 3) return;
@@ -87,17 +86,7 @@ void RxParser::Parse14230() {
     const std::size_t length = format & 0x3F;
     const std::size_t n = length + 4;
     if (avail < n) return;  // the rest has not arrived yet
-    CopyOut(frame, n);
-    Advance(n);
-    if (Checksum(frame, n - 1) != frame[n - 1]) {
-      log_.ChecksumError(frame, n);
-      continue;
-    }
-    if (echo) {
-      Echo(frame, n);
-    } else {
-      Response(frame, n, true, static_cast<int>(length));
-    }
+    TakeFrame(n, echo, true, static_cast<int>(length));
   }
 }
 
@@ -107,7 +96,6 @@ void RxParser::Parse9141() {
     return At(p) == 0x68 && At(p + 1) == 0x6A && At(p + 2) == tester;
   };
   auto responseHeader = [&](std::size_t p) { return At(p) == 0x48 && At(p + 1) == 0x6B; };
-  std::uint8_t frame[kMax9141Frame];
   for (;;) {
     const std::size_t avail = Unparsed();
     if (avail < 8) return;
@@ -133,17 +121,21 @@ void RxParser::Parse9141() {
       }
       return;
     }
-    CopyOut(frame, n);
-    Advance(n);
-    if (Checksum(frame, n - 1) != frame[n - 1]) {
-      log_.ChecksumError(frame, n);
-      continue;
-    }
-    if (echo) {
-      Echo(frame, n);
-    } else {
-      Response(frame, n, frame[2] == settings_.EcuAddress, static_cast<int>(n) - 4);
-    }
+    // A response is filed only when it comes from the ECU in use.
+    TakeFrame(n, echo, At(2) == settings_.EcuAddress, static_cast<int>(n) - 4);
+  }
+}
+
+void RxParser::TakeFrame(std::size_t n, bool echo, bool file, int d) {
+  std::uint8_t frame[std::max(kMax14230Frame, kMax9141Frame)];
+  CopyOut(frame, n);
+  Advance(n);
+  if (Checksum(frame, n - 1) != frame[n - 1]) {
+    log_.ChecksumError(frame, n);
+  } else if (echo) {
+    Echo(frame, n);
+  } else {
+    Response(frame, n, file, d);
   }
 }
 

@@ -112,6 +112,10 @@ class RxParser {
   void Parse14230();
   void Parse9141();
   // A frame whose checksum matched.
+  // Takes the n-byte frame at the read position out of the ring and hands it
+  // on as an echo or a response (filed when file is set, with D = d); a frame
+  // whose checksum does not match is only logged.
+  void TakeFrame(std::size_t n, bool echo, bool file, int d);
   void Echo(const std::uint8_t* frame, std::size_t n);
   void Response(const std::uint8_t* frame, std::size_t n, bool file, int d);
   void File(const std::uint8_t* frame, int d);
