@@ -91,11 +91,7 @@ const std::string* DtcTextTable::Find(std::uint16_t code) const {
 LoadOutcome LoadDtcTextsFrom(const std::string& path) {
   LoadOutcome out;
   std::string content;
-  if (!FileExists(path) || !ReadWholeFile(path, content)) {
-    out.Result = LoadResult::Missing;
-    out.File = path;
-    return out;
-  }
+  if (!ReadExistingFile(path, content)) return MissingOutcome(path);
   for (int i = 0; i < DtcTexts.Count && i < kMaxDtcTexts; ++i) DtcTexts.Entries[i] = DtcText{};
   DtcTexts.Count = 0;
   LineReader in(content);

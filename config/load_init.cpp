@@ -350,12 +350,7 @@ LoadOutcome LoadInit(const std::string& fileName) {
 
   const std::string path = NativePath(fileName);
   std::string content;
-  if (!FileExists(path) || !ReadWholeFile(path, content)) {
-    LoadOutcome missing;
-    missing.Result = LoadResult::Missing;
-    missing.File = path;
-    return missing;
-  }
+  if (!ReadExistingFile(path, content)) return MissingOutcome(path);
   Loader in(content, path);
   if (ReadSettingsLines(in) && ReadLists(in)) {
     SettingsWindowFields = FieldsFromSettings();

@@ -52,6 +52,14 @@ struct LoadOutcome {
   bool Ok() const { return Result == LoadResult::Loaded; }
 };
 
+// The outcome of a read that found no file at path.
+inline LoadOutcome MissingOutcome(const std::string& path) {
+  LoadOutcome out;
+  out.Result = LoadResult::Missing;
+  out.File = path;
+  return out;
+}
+
 // Loads a configuration file.
 //  0. Ends a running link session (it would read the tables being replaced).
 //  1. Marks every row of the live table and of the freeze-frame window active

@@ -93,7 +93,7 @@ void ResetTests() {
 LoadOutcome ReadDefinitions(const std::string& path, std::vector<ParameterDefinition>& out) {
   out.clear();
   std::string content;
-  if (!FileExists(path) || !ReadWholeFile(path, content)) {
+  if (!ReadExistingFile(path, content)) {
     LoadOutcome missing;
     missing.Result = LoadResult::Failed;
     missing.Error = kFileNotFound;

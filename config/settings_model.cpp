@@ -278,11 +278,7 @@ LoadOutcome ReadFieldsFromFile(const std::string& fileName, SettingsFields& fiel
   LoadOutcome out;
   const std::string path = NativePath(fileName);
   std::string content;
-  if (!FileExists(path) || !ReadWholeFile(path, content)) {
-    out.Result = LoadResult::Missing;
-    out.File = path;
-    return out;
-  }
+  if (!ReadExistingFile(path, content)) return MissingOutcome(path);
   LineReader in(content);
   auto fail = [&](const char* format, std::string_view text) {
     out.Result = LoadResult::Failed;
@@ -323,11 +319,7 @@ LoadOutcome WriteFieldsToFile(const std::string& fileName, const SettingsFields&
   LoadOutcome out;
   const std::string path = NativePath(fileName);
   std::string content;
-  if (!FileExists(path) || !ReadWholeFile(path, content)) {
-    out.Result = LoadResult::Missing;
-    out.File = path;
-    return out;
-  }
+  if (!ReadExistingFile(path, content)) return MissingOutcome(path);
   // Lines 1..3 unchanged, 4..27 from the fields, the rest unchanged.
   LineReader in(content);
   std::string text;

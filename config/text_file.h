@@ -16,6 +16,11 @@ bool ReadWholeFile(const std::string& path, std::string& content);
 
 bool FileExists(const std::string& path);
 
+// Reads a whole regular file; false when it does not exist or cannot be read.
+inline bool ReadExistingFile(const std::string& path, std::string& content) {
+  return FileExists(path) && ReadWholeFile(path, content);
+}
+
 class LineReader {
  public:
   explicit LineReader(std::string_view content) : content_(content) {}
