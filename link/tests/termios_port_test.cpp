@@ -200,25 +200,8 @@ class PtySessionTest : public TempDirTest {
   void SetUp() override {
     TempDirTest::SetUp();
     oldFactory_ = SetPortFactory(nullptr);  // the real termios port
-    LinkStatus = lsIdle;
-    LinkError = 0;
-    RunFlag = 0;
+    ResetLinkForTest("COM2", kEcu, kTester);
     LogEnabled = 1;
-    LinkSettingsRecord& s = LinkSettings;
-    s.PortName = "COM2";
-    s.EcuAddress = kEcu;
-    s.Kw2 = 0x8F;
-    s.Addressing = kPhysical;
-    s.TesterAddress = kTester;
-    s.RequestAddress = 0x33;
-    s.BaudRate = 10400;
-    s.W5 = 60;
-    s.P3 = 12;
-    s.P2 = 20;
-    s.P4 = 0;
-    s.PWakeUpL = 25;
-    s.PWakeUpH = 25;
-    s.Protocol = kProtoFast;
     table_ = &RequestTables[kDashboardTable];
     std::memset(table_, 0, sizeof(vorta::RequestTable));
     AddRequest(*table_, KwpRequest(kEcu, kTester, {0x21, 0x01}));
