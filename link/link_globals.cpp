@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/cp1251.h"
+#include "module/response_store.h"
 
 namespace kestrel {
 
@@ -20,10 +21,7 @@ vorta::RequestTable RequestTables[kRequestTableCount];
 vorta::ResponseMemory ResponseBlock;
 
 void ClearResponseStore() {
-  for (std::size_t slot = vorta::kSlotCountByte; slot < vorta::kResponseStoreSize;
-       slot += vorta::kSlotSize) {
-    ResponseStore[slot] = 0;
-  }
+  vorta::ClearStoreCounts(ResponseStore);
 }
 
 std::string LinkStatusText(std::uint16_t status, std::uint16_t error, bool dashboard) {

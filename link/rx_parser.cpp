@@ -21,13 +21,6 @@ std::uint8_t RequestByte(const vorta::RequestEntry& e, std::size_t i) {
 
 }  // namespace
 
-__attribute__((noinline)) void FileSlotBytes(std::uint8_t* slot, const std::uint8_t* bytes,
-                                             std::size_t count) {
-  count = std::min(count, vorta::kSlotCountByte);
-  std::memcpy(slot, bytes, count);
-  slot[vorta::kSlotCountByte] = static_cast<std::uint8_t>(count);
-}
-
 RxParser::RxParser(const RxSettings& settings, const RxTargets& targets, std::string logFileName)
     : settings_(settings), targets_(targets), log_(std::move(logFileName), targets.LogFlag) {}
 
@@ -150,7 +143,7 @@ void RxParser::Echo(const std::uint8_t* frame, std::size_t n) {
 void RxParser::Response(const std::uint8_t* frame, std::size_t n, bool file, int d) {
   if (targets_.RecordFlag != nullptr && targets_.RecordFile != nullptr &&
       targets_.RecordFlag->load(std::memory_order_relaxed) != 0) {
-    AppendFrameRecord(targets_.RecordFile->Get(), frame, n);
+    AppendRtdRecord(targets_.RecordFile->Get(), frame, n);
   }
   responseSeen_.store(true, std::memory_order_release);
   log_.Response(frame, n);
@@ -174,55 +167,55 @@ void RxParser::File(const std::uint8_t* frame, int d) {
   // frame[3] is the service identifier, frame[3 + d] the checksum. Identifier
   // bytes that choose a slot must lie before the checksum.
   if (d < 1) return;
-  std::size_t area = 0;
+  vorta::StoreArea area{};
   std::size_t slot = 0;
   int first = 0;  // frame byte of the first data byte
   switch (frame[3]) {
     case 0x41:
       if (d < 2) return;
-      area = vorta::kMode01Offset, slot = frame[4], first = 5;
+      area = vorta::kAreaMode01, slot = frame[4], first = 5;
       break;
     case 0x42:
       if (d < 3) return;
-      area = vorta::kMode02Offset, slot = frame[4] * 256u + frame[5], first = 6;
+      area = vorta::kAreaMode02, slot = vorta::Mode02Slot(frame[4], frame[5]), first = 6;
       break;
     case 0x43:
     case 0x53:
-      area = vorta::kDtcOffset, slot = dtcCount_++, first = 4;
+      area = vorta::kAreaDtc, slot = dtcCount_++, first = 4;
       break;
     case 0x47:
-      area = vorta::kMode07Offset, slot = mode07Count_++, first = 4;
+      area = vorta::kAreaMode07, slot = mode07Count_++, first = 4;
       break;
     case 0x49:
       if (d < 3 || frame[4] > 0x0F || frame[5] > 15) return;
-      area = vorta::kMode09Offset, slot = frame[4] * 16u + frame[5], first = 6;
+      area = vorta::kAreaMode09, slot = vorta::Mode09Slot(frame[4], frame[5]), first = 6;
       break;
     case 0x50:
       SkipRequests(0x10, -1);
       return;
     case 0x58:
     case 0xE3:
-      area = vorta::kDtcStatusOffset, slot = dtcStatusCount_++, first = 4;
+      area = vorta::kAreaDtcStatus, slot = dtcStatusCount_++, first = 4;
       break;
     case 0x61:
       if (d < 2) return;
-      area = vorta::kLocal21Offset, slot = frame[4], first = 5;
+      area = vorta::kAreaLocal21, slot = frame[4], first = 5;
       break;
     case 0x62:
       if (d < 3) return;
-      area = vorta::kCommon22Offset, slot = frame[4] * 256u + frame[5], first = 6;
+      area = vorta::kAreaCommon22, slot = vorta::Common22Slot(frame[4], frame[5]), first = 6;
       break;
     case 0x70:
       if (d < 2) return;
-      area = vorta::kControl30Offset, slot = frame[4], first = 5;
+      area = vorta::kAreaControl30, slot = frame[4], first = 5;
       break;
     default:
       return;  // negative responses and services nobody reads
   }
   if (targets_.Store != nullptr) {
     const int count = 3 + d - first;  // from the first data byte up to the checksum
-    FileSlotBytes(targets_.Store + area + slot * vorta::kSlotSize, frame + first,
-                  static_cast<std::size_t>(std::max(count, 0)));
+    vorta::FileSlotBytes(vorta::Slot(targets_.Store, area, slot), frame + first,
+                         static_cast<std::size_t>(std::max(count, 0)));
   }
   // An acknowledged input/output control is not sent again.
   if (frame[3] == 0x70) SkipRequests(0x30, frame[4]);

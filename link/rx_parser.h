@@ -45,6 +45,7 @@
 
 #include "link/exchange_log.h"
 #include "link/link_globals.h"
+#include "module/response_store.h"
 #include "module/vorta.h"
 
 namespace kestrel {
@@ -68,11 +69,6 @@ struct RxTargets {
   const std::atomic<std::uint8_t>* RecordFlag = nullptr;
   RecordFileNameHolder* RecordFile = nullptr;
 };
-
-// Copies count bytes into a response slot and writes the count into its byte
-// 255. The windows read slots while the receiver fills them, by design; this
-// one function holds those copies (the ThreadSanitizer suppression names it).
-void FileSlotBytes(std::uint8_t* slot, const std::uint8_t* bytes, std::size_t count);
 
 class RxParser {
  public:

@@ -7,7 +7,6 @@ namespace vorta::detail {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-constexpr unsigned kSlotsPerArea = 256;
 constexpr unsigned kCodesPerSlot = 3;
 
 }  // namespace
@@ -17,13 +16,13 @@ void CollectCodes(DtcQuery& query, char* text) {
   text[0] = '\0';
   query.Text = text;
 
-  std::size_t areaOffset = 0;
+  StoreArea area{};
   switch (query.List) {
     case 1:
-      areaOffset = kMode07Offset;  // current codes
+      area = kAreaMode07;  // current codes
       break;
     case 2:
-      areaOffset = kDtcOffset;  // stored codes
+      area = kAreaDtc;  // stored codes
       break;
     default:
       return;
@@ -35,8 +34,9 @@ void CollectCodes(DtcQuery& query, char* text) {
   // zero is no code. The count byte only marks the slot as filled.
   char* p = text;
   std::int32_t count = 0;
-  for (unsigned k = 0; k < kSlotsPerArea; ++k) {
-    const std::uint8_t* slot = SlotAt(query.Store, areaOffset, k);
+  // The counters that choose these slots are bytes: 256 responses at most.
+  for (unsigned k = 0; k < 256; ++k) {
+    const std::uint8_t* slot = Slot(query.Store, area, k);
     if (!HasData(slot)) break;
     for (unsigned j = 0; j < kCodesPerSlot; ++j) {
       const std::uint8_t high = slot[2 * j];

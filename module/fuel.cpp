@@ -18,25 +18,25 @@ constexpr double kPressureDivisor = 58666476.96;
 constexpr double kAirGasFactor = 28.98;
 constexpr double kKelvinOffset = 233.15;  // IAT carries +40, so 273.15 − 40
 
-double ByteAt(const std::uint8_t* area, unsigned pid, unsigned index) {
-  return area[pid * kSlotSize + index];
+double ByteAt(const std::uint8_t* store, StoreArea area, unsigned pid, unsigned index) {
+  return Slot(store, area, pid)[index];
 }
 
-double WordAt(const std::uint8_t* area, unsigned pid) {
-  return ByteAt(area, pid, 0) * 256.0 + ByteAt(area, pid, 1);
+double WordAt(const std::uint8_t* store, StoreArea area, unsigned pid) {
+  return ByteAt(store, area, pid, 0) * 256.0 + ByteAt(store, area, pid, 1);
 }
 
 }  // namespace
 
-EngineBytes ReadEngineBytes(const std::uint8_t* area) {
+EngineBytes ReadEngineBytes(const std::uint8_t* store, StoreArea area) {
   EngineBytes e;
-  e.Map = ByteAt(area, 0x0B, 0);
-  e.Rpm4 = WordAt(area, 0x0C);
-  e.Iat = ByteAt(area, 0x0F, 0);
-  e.Vss = ByteAt(area, 0x0D, 0);
-  e.Maf = WordAt(area, 0x10);
-  e.Inj = ByteAt(area, 0xE4, 0);
-  e.Cut = area[0xE8 * kSlotSize + 1];
+  e.Map = ByteAt(store, area, 0x0B, 0);
+  e.Rpm4 = WordAt(store, area, 0x0C);
+  e.Iat = ByteAt(store, area, 0x0F, 0);
+  e.Vss = ByteAt(store, area, 0x0D, 0);
+  e.Maf = WordAt(store, area, 0x10);
+  e.Inj = ByteAt(store, area, 0xE4, 0);
+  e.Cut = Slot(store, area, 0xE8)[1];
   return e;
 }
 

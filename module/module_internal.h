@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "module/response_store.h"
 #include "module/vorta.h"
 
 // Marks the four C names as the module's only exports; everything else is
@@ -28,17 +29,6 @@ inline constexpr std::size_t kValueTextSize = 255 * 3 + 1;
 // The longest code list: 256 slots of three codes, four digits each, plus
 // the terminating zero.
 inline constexpr std::size_t kDtcTextSize = 256 * 3 * 4 + 1;
-
-// Slot `index` of the response store area that starts at `areaOffset`.
-inline const std::uint8_t* SlotAt(const std::uint8_t* store, std::size_t areaOffset,
-                                  std::size_t index) {
-  return store + areaOffset + index * kSlotSize;
-}
-
-// A slot holds data when its count byte is non-zero.
-inline bool HasData(const std::uint8_t* slot) {
-  return slot[kSlotCountByte] != 0;
-}
 
 // ---------------------------------------------------------------- numbers
 
@@ -70,7 +60,7 @@ struct EngineConstants {
 };
 
 // The bytes that feed the derived air and fuel quantities, read from one area
-// (Mode 01 or Local 21) without looking at the slots' count bytes.
+// of the store (Mode 01 or Local 21) without looking at the slots' count bytes.
 struct EngineBytes {
   double Map = 0;        // slot 0x0B A, manifold pressure
   double Rpm4 = 0;       // slot 0x0C AB, four times the engine speed
@@ -81,7 +71,7 @@ struct EngineBytes {
   std::uint8_t Cut = 0;  // slot 0xE8 B, fuel cut bits
 };
 
-EngineBytes ReadEngineBytes(const std::uint8_t* area);
+EngineBytes ReadEngineBytes(const std::uint8_t* store, StoreArea area);
 
 // 0.00781·(a + b) − 1 when both bytes are non-zero, else 1.0 (no trim data).
 double FuelTrim(std::uint8_t a, std::uint8_t b);

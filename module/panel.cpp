@@ -12,9 +12,9 @@ namespace {
 
 // The slot of `pid` that holds data, Mode 01 first; null when neither does.
 const std::uint8_t* PickSlot(const std::uint8_t* store, unsigned pid) {
-  const std::uint8_t* mode01 = SlotAt(store, kMode01Offset, pid);
+  const std::uint8_t* mode01 = Slot(store, kAreaMode01, pid);
   if (HasData(mode01)) return mode01;
-  const std::uint8_t* local21 = SlotAt(store, kLocal21Offset, pid);
+  const std::uint8_t* local21 = Slot(store, kAreaLocal21, pid);
   if (HasData(local21)) return local21;
   return nullptr;
 }
@@ -59,9 +59,9 @@ double GaugeValue(const std::uint8_t* store, std::uint8_t source) {
 
 // Trim from the first area where both bytes are non-zero, else 1.0.
 double PanelTrim(const std::uint8_t* store, unsigned pidA, unsigned pidB) {
-  for (std::size_t area : {kMode01Offset, kLocal21Offset}) {
-    const std::uint8_t a = SlotAt(store, area, pidA)[0];
-    const std::uint8_t b = SlotAt(store, area, pidB)[0];
+  for (StoreArea area : {kAreaMode01, kAreaLocal21}) {
+    const std::uint8_t a = Slot(store, area, pidA)[0];
+    const std::uint8_t b = Slot(store, area, pidB)[0];
     if (a != 0 && b != 0) return FuelTrim(a, b);
   }
   return 1.0;
@@ -107,17 +107,17 @@ void ComputePanel(PanelRecord& record) {
   enum class Method { kInjection, kAirFlow, kPressure };
   struct Choice {
     unsigned keyPid;
-    std::size_t area;
+    StoreArea area;
     Method method;
   };
   static constexpr Choice kOrder[] = {
-      {0xE4, kMode01Offset, Method::kInjection}, {0xE4, kLocal21Offset, Method::kInjection},
-      {0x10, kMode01Offset, Method::kAirFlow},   {0x10, kLocal21Offset, Method::kAirFlow},
-      {0x0B, kMode01Offset, Method::kPressure},  {0x0B, kLocal21Offset, Method::kPressure},
+      {0xE4, kAreaMode01, Method::kInjection}, {0xE4, kAreaLocal21, Method::kInjection},
+      {0x10, kAreaMode01, Method::kAirFlow},   {0x10, kAreaLocal21, Method::kAirFlow},
+      {0x0B, kAreaMode01, Method::kPressure},  {0x0B, kAreaLocal21, Method::kPressure},
   };
   for (const Choice& choice : kOrder) {
-    if (!HasData(SlotAt(store, choice.area, choice.keyPid))) continue;
-    const EngineBytes bytes = ReadEngineBytes(store + choice.area);
+    if (!HasData(Slot(store, choice.area, choice.keyPid))) continue;
+    const EngineBytes bytes = ReadEngineBytes(store, choice.area);
     double flow = 0.0;
     if (choice.method == Method::kInjection) {
       flow = FuelFlowFromInjection(bytes, engine);

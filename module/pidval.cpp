@@ -144,11 +144,11 @@ struct Derived {
   double trim1;
   double trim2;
 
-  Derived(const std::uint8_t* area, const ValueQuery& q)
-      : bytes(ReadEngineBytes(area)),
+  Derived(const std::uint8_t* store, StoreArea area, const ValueQuery& q)
+      : bytes(ReadEngineBytes(store, area)),
         engine{q.Cylinders, q.InjectorFlow, q.Displacement, q.FuelFactor, q.MapCorrection},
-        trim1(FuelTrim(area[0x06 * kSlotSize], area[0x07 * kSlotSize])),
-        trim2(FuelTrim(area[0x08 * kSlotSize], area[0x09 * kSlotSize])) {}
+        trim1(FuelTrim(Slot(store, area, 0x06)[0], Slot(store, area, 0x07)[0])),
+        trim2(FuelTrim(Slot(store, area, 0x08)[0], Slot(store, area, 0x09)[0])) {}
 
   // Consumption per distance from a flow; 0 when standing.
   double PerDistance(double flow) const { return bytes.Vss != 0 ? flow / (bytes.Vss * 10.0) : 0.0; }
@@ -162,9 +162,9 @@ struct Derived {
 
 // The formula of identifier `id` (one of kFormulaIds) for variant h. A variant
 // the table does not list leaves the result as it is: numeric 0.
-// `area` is the start of the parameter's area for the derived quantities.
-void ApplyFormula(std::uint8_t id, unsigned h, const std::uint8_t* s, const std::uint8_t* area,
-                  const ValueQuery& q, Result& r, char* text) {
+// `area` of `store` is the parameter's area, for the derived quantities.
+void ApplyFormula(std::uint8_t id, unsigned h, const std::uint8_t* s, const std::uint8_t* store,
+                  StoreArea area, const ValueQuery& q, Result& r, char* text) {
   const double A = s[0], B = s[1], C = s[2], D = s[3], E = s[4], F = s[5];
   const double AB = A * 256.0 + B;
   const double CD = C * 256.0 + D;
@@ -234,7 +234,7 @@ void ApplyFormula(std::uint8_t id, unsigned h, const std::uint8_t* s, const std:
       if (h == 0) {
         v = A;
       } else if (h <= 3) {
-        const Derived d(area, q);
+        const Derived d(store, area, q);
         if (h == 1) {
           v = d.AirMass();
         } else {
@@ -254,7 +254,7 @@ void ApplyFormula(std::uint8_t id, unsigned h, const std::uint8_t* s, const std:
       if (h == 1) {
         v = AB / 100.0;
       } else if (h == 2 || h == 3) {
-        const Derived d(area, q);
+        const Derived d(store, area, q);
         const double flow = FuelFlowFromAirFlow(d.bytes, d.trim1, d.trim2, d.engine);
         v = h == 2 ? flow : d.PerDistance(flow);
       }
@@ -382,7 +382,7 @@ void ApplyFormula(std::uint8_t id, unsigned h, const std::uint8_t* s, const std:
       if (h == 0) {
         v = 32.6 * A / 255.0;
       } else if (h == 1 || h == 2) {
-        const Derived d(area, q);
+        const Derived d(store, area, q);
         const double flow = FuelFlowFromInjection(d.bytes, d.engine);
         v = h == 1 ? flow : d.PerDistance(flow);
       }
@@ -497,19 +497,18 @@ void DecodeValue(const std::uint8_t* store, ValueQuery& query, char* text) {
 
   const std::uint8_t service = query.Service;
   const std::uint8_t id = query.Id1;
-  const std::uint8_t* area = nullptr;  // Mode 01 or Local 21, for the derived quantities
+  StoreArea area = kAreaMode01;  // Mode 01 or Local 21, for the derived quantities
   const std::uint8_t* slot = nullptr;
   switch (service) {
     case 0x01:
-      area = store + kMode01Offset;
-      slot = SlotAt(store, kMode01Offset, id);
+      slot = Slot(store, kAreaMode01, id);
       break;
     case 0x21:
-      area = store + kLocal21Offset;
-      slot = SlotAt(store, kLocal21Offset, id);
+      area = kAreaLocal21;
+      slot = Slot(store, kAreaLocal21, id);
       break;
     case 0x02:
-      slot = SlotAt(store, kMode02Offset, id * 256u + query.Id2);
+      slot = Slot(store, kAreaMode02, Mode02Slot(id, query.Id2));
       break;
     default:
       return;
@@ -535,10 +534,10 @@ void DecodeValue(const std::uint8_t* store, ValueQuery& query, char* text) {
     } else if (id == 0xE4) {
       r.value = 32.6 * slot[0] / 255.0;
     } else {
-      ApplyFormula(id, h, slot, nullptr, query, r, text);  // never a derived quantity here
+      ApplyFormula(id, h, slot, store, area, query, r, text);  // never a derived quantity here
     }
   } else if (kFormulaIds[id]) {
-    ApplyFormula(id, h, slot, area, query, r, text);
+    ApplyFormula(id, h, slot, store, area, query, r, text);
   } else if (h == 0) {
     r.kind = vkText;
     r.value = slot[0];
