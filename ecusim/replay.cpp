@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
 namespace kestrel::ecusim {
@@ -43,7 +42,9 @@ std::optional<Replay> Replay::FromBytes(const Bytes& file, const std::string& na
     return std::nullopt;
   }
   Replay r;
-  const unsigned interval = file[4] | (file[5] << 8);
+  RtdRecord header{};
+  std::copy_n(file.begin(), kRtdRecordSize, header.begin());
+  const unsigned interval = RtdHeader::Decode(header).IntervalMs;
   // A zero interval would replay the whole file at once; a tenth of a second stands in.
   r.interval_ms_ = interval ? interval : 100;
   r.records_ = file.size() / kRtdRecordSize - 1;
@@ -79,21 +80,22 @@ std::optional<Replay> Replay::FromBytes(const Bytes& file, const std::string& na
 }
 
 std::optional<Replay> Replay::Load(const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot open (" + std::strerror(errno) + ")";
+  RtdReader reader;
+  std::string why;
+  if (!reader.Open(path, why)) {
+    error = path + ": cannot open (" + std::strerror(reader.OpenErrno()) + ")";
     return std::nullopt;
   }
-  in.seekg(0, std::ios::end);
-  const auto size = static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg()));
-  if (size > kMaxFileBytes) {
+  if (reader.RecordCount() * kRtdRecordSize > kMaxFileBytes) {
     error = path + ": larger than 256 MiB";
     return std::nullopt;
   }
-  in.seekg(0);
-  Bytes data(size);
-  in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(size));
-  if (!in) {
+  Bytes data;
+  data.reserve(reader.RecordCount() * kRtdRecordSize);
+  RtdRecord record{};
+  reader.Seek(0);
+  while (reader.Read(record)) data.insert(data.end(), record.begin(), record.end());
+  if (data.size() != reader.RecordCount() * kRtdRecordSize) {
     error = path + ": read failed";
     return std::nullopt;
   }

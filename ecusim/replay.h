@@ -1,4 +1,4 @@
-// A recording (*.rtd: 38-byte records, record 0 the header) used as the ECU's
+// A recording (link/recording.h: 38-byte records, record 0 the header) used as the ECU's
 // live data: the recorded 0x41, 0x61 and 0x62 response frames are replayed in
 // time at the header's playback interval, one record per interval, looping at
 // the end. For each identifier the latest record read so far is answered.
@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "ecusim/kline.h"
+#include "link/recording.h"
 
 namespace kestrel::ecusim {
-
-inline constexpr std::size_t kRtdRecordSize = 38;
 
 class Replay {
  public:

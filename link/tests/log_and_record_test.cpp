@@ -71,21 +71,21 @@ TEST_F(LogTest, UnwritableLogIsSkippedQuietly) {
 
 TEST_F(LogTest, RecordsAre38BytesAndOnlyExtendAnExistingFile) {
   const Bytes frame = Kwp(0xF1, 0x13, {0x61, 0x01, 0x11, 0x22});
-  EXPECT_FALSE(AppendFrameRecord("rec.rtd", frame.data(), frame.size()));
+  EXPECT_FALSE(AppendRtdRecord("rec.rtd", frame.data(), frame.size()));
   EXPECT_FALSE(std::filesystem::exists("rec.rtd"));
 
   { std::ofstream("rec.rtd", std::ios::binary) << "HDR"; }
   Bytes longFrame(50);
   for (std::size_t i = 0; i < longFrame.size(); ++i)
     longFrame[i] = static_cast<std::uint8_t>(i + 1);
-  ASSERT_TRUE(AppendFrameRecord("rec.rtd", frame.data(), frame.size()));
-  ASSERT_TRUE(AppendFrameRecord("rec.rtd", longFrame.data(), longFrame.size()));
+  ASSERT_TRUE(AppendRtdRecord("rec.rtd", frame.data(), frame.size()));
+  ASSERT_TRUE(AppendRtdRecord("rec.rtd", longFrame.data(), longFrame.size()));
   const std::string file = ReadFile("rec.rtd");
-  ASSERT_EQ(file.size(), 3 + 2 * kRecordFrameSize);
-  std::string first(kRecordFrameSize, '\0');
+  ASSERT_EQ(file.size(), 3 + 2 * kRtdRecordSize);
+  std::string first(kRtdRecordSize, '\0');
   std::copy(frame.begin(), frame.end(), first.begin());
-  EXPECT_EQ(file.substr(3, kRecordFrameSize), first);
-  EXPECT_EQ(static_cast<std::uint8_t>(file[3 + kRecordFrameSize + 37]), 38);  // cut at 38
+  EXPECT_EQ(file.substr(3, kRtdRecordSize), first);
+  EXPECT_EQ(static_cast<std::uint8_t>(file[3 + kRtdRecordSize + 37]), 38);  // cut at 38
 }
 
 TEST(StatusText, ErrorShowsTheWholeWordAsFourUpperCaseHexDigits) {
