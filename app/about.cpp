@@ -5,7 +5,7 @@
 #include <QToolButton>
 
 #include "common/cp1251.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 

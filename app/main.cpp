@@ -10,7 +10,7 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "link/session.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace {
 

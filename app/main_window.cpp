@@ -22,14 +22,14 @@
 #include "config/ui/catalogue_window.h"
 #include "config/ui/settings_window.h"
 #include "link/link_globals.h"
+#include "screenlogic/export.h"
 #include "screens/dashboard.h"
 #include "screens/ecu_info.h"
-#include "screens/export.h"
 #include "screens/freeze_frames.h"
 #include "screens/graphs.h"
 #include "screens/live_table.h"
 #include "screens/trouble_codes.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 

@@ -11,7 +11,7 @@
 #include "screens/graphs.h"
 #include "screens/live_table.h"
 #include "screens/trouble_codes.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 

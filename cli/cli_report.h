@@ -1,16 +1,16 @@
-// What kestrel-cli prints: the same decoding the windows do, as UTF-8 text.
-// Plain functions over the response store and the configuration's rows, so
-// that they can be tested without a link.
+// How kestrel-cli prints: one UTF-8 line per value, its fields separated by
+// tabs. What the lines hold comes from the windows' logic (screenlogic/);
+// this only converts from code page 1251 and lays out.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "config/parameter_lists.h"
 
 namespace kestrel::cli {
+
+// A code page 1251 text (as the core keeps it) for printing.
+std::string Utf8(const std::string& cp1251);
 
 // One row: code<TAB>name<TAB>value<TAB>unit, the code without its leading
 // space. `value` and the row's texts are code page 1251; the line is UTF-8.
@@ -20,29 +20,11 @@ std::string RowLine(const ParameterRow& row, const std::string& value);
 std::string Line(const std::string& code, const std::string& name, const std::string& value,
                  const std::string& unit);
 
-// A trouble code as the trouble-code window shows it: the letter of the two
-// top bits (P, C, B, U) and the remaining 14 bits as four hex digits.
-std::string DtcCodeText(std::uint16_t code);
+// A number with `decimals` decimals and '.' as separator whatever the locale:
+// the tool's own figures.
+std::string Fixed(double value, int decimals);
 
-// The trouble codes of DTCError's text (four hex digits each).
-std::vector<std::uint16_t> SplitCodes(const char* text, int count);
-
-// ECU information as the information window decodes it.
-struct InfoReport {
-  std::string Ident;                          // five characters of slot D3, or empty
-  std::string ObdType;                        // UTF-8 text, "Неизвестно" without data
-  std::vector<std::string> Sensors;           // UTF-8 texts of the set sensor bits
-  std::array<std::vector<int>, 5> Supported;  // SID01, SID02, SID21, SID30, SID09
-  std::string Vin;                            // from service 09 type 02, empty without data
-};
-InfoReport DecodeInfo(const std::uint8_t* store);
-
-// The names of the five support lists ("Mode01", ...), in InfoReport order.
-extern const char* const kSupportListNames[5];
-
-// Dashboard texts.
-std::string GearText(std::uint8_t gear);           // "3+LockUp", "нет данных"
-std::string SelectorText(std::uint16_t selector);  // "P", "D", "нет данных"
-std::string Fixed(double value, int decimals);     // the C locale's separator
+// A grid cell without the leading blank the windows put in front.
+std::string WithoutLeadingBlank(const std::string& cell);
 
 }  // namespace kestrel::cli

@@ -1,6 +1,7 @@
 // kestrel-cli: the configuration, the link and the vehicle module without a
 // display. Loads a configuration, binds its module, runs one session the way
-// the matching window does and prints what the window would show, as UTF-8.
+// the matching window does (through the windows' own logic, screenlogic/) and
+// prints what the window would show, as UTF-8.
 //
 // Exit status: 0 success, 2 usage or configuration error (message on
 // stderr), 3 link error (the status text "Ошибка XXXX" on stderr).
@@ -28,6 +29,12 @@
 #include "link/link_globals.h"
 #include "link/port_map.h"
 #include "link/session.h"
+#include "screenlogic/dashboard.h"
+#include "screenlogic/ecu_info.h"
+#include "screenlogic/freeze.h"
+#include "screenlogic/sessions.h"
+#include "screenlogic/table_rows.h"
+#include "screenlogic/trouble_codes.h"
 
 namespace kestrel::cli {
 namespace {
@@ -35,7 +42,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitConfig = 2;
 constexpr int kExitLink = 3;
-constexpr std::int32_t kDtcResponseWait = 1000;  // ms, as the trouble-code window
 
 std::atomic<bool> g_interrupted{false};
 
@@ -108,19 +114,17 @@ bool SessionFailed() {
   return LinkStatus.load() == lsError || LinkError.load() != 0;
 }
 
-// A one-pass session over `table`.
-void OnePass(vorta::RequestTable& table, std::int32_t responseWait) {
-  StartSession(table, responseWait, 0);
+// Waits for the end of the one-pass session just started.
+void FinishOnePass() {
   while (!WaitLinkIdle(100)) {
     if (g_interrupted.load()) StopSession();
   }
   StopSession();
 }
 
-// A cyclic session over `table` until `passes` passes are complete (0: until
-// interrupted) or the link fails.
-void CyclicPasses(vorta::RequestTable& table, unsigned passes) {
-  StartSession(table, LinkSettings.P2, 1);
+// Lets the cyclic session just started run until `passes` passes are
+// complete (0: until interrupted) or the link fails.
+void FinishPasses(unsigned passes) {
   for (;;) {
     const std::uint16_t status = LinkStatus.load();
     if (status == lsError || status == lsIdle) break;
@@ -135,151 +139,107 @@ void CyclicPasses(vorta::RequestTable& table, unsigned passes) {
   StopSession();
 }
 
-std::string ModuleValue(const ParameterRow& row, std::uint8_t id2, std::uint8_t format) {
-  const RowIds ids = RowIdsOf(row);
-  ValueQuery.Service = ids.Service;
-  ValueQuery.Id1 = ids.Id1;
-  ValueQuery.Id2 = id2;
-  ValueQuery.Format = format;
-  VehicleModule.PIDVAL(ResponseStore);
-  return ValueQuery.Text ? std::string(ValueQuery.Text) : std::string();
+// What the module shows for one row, as its window asks for it.
+std::string RowValue(const ParameterRow& row, RowKeys keys) {
+  return QueryModule(ResponseBlock, VehicleModule.PIDVAL, keys.Of(row)).Text;
+}
+
+void PrintRows(const ParameterTable& rows, RowKeys keys) {
+  if (rows.Empty()) return;
+  for (int r = 0; r < rows.RowCount; ++r) {
+    std::cout << RowLine(rows.Rows[r], RowValue(rows.Rows[r], keys)) << "\n";
+  }
 }
 
 int Live(const Options& o) {
-  vorta::RequestTable& table = RequestTables[kLiveTable];
-  // As the live table prepares them: actuator tests and the test-mode request
-  // are sent only when a test arms them.
-  for (int e = 0; e < table.Count; ++e) {
-    vorta::RequestEntry& entry = table.Entries[e];
-    const bool test = entry.Data[3] == 0x30 || (entry.Data[3] == 0x10 && entry.Data[4] == 0x01);
-    SetSkip(entry, test ? 1 : 0);
-  }
-  CyclicPasses(table, o.Passes);
+  StartLivePolling();
+  FinishPasses(o.Passes);
   if (SessionFailed()) return LinkFailed();
-  if (LiveRows.Empty()) return kExitOk;
-  for (int r = 0; r < LiveRows.RowCount; ++r) {
-    const ParameterRow& row = LiveRows.Rows[r];
-    std::cout << RowLine(row, ModuleValue(row, RowIdsOf(row).Id2, LiveFormatOf(row))) << "\n";
-  }
+  PrintRows(LiveRows, RowKeys::Live());
   return kExitOk;
 }
 
 int Dashboard(const Options& o) {
-  vorta::RequestTable& table = RequestTables[kDashboardTable];
-  for (int e = 0; e < table.Count; ++e) SetSkip(table.Entries[e], 0);
-  CyclicPasses(table, o.Passes);
+  StartDashboardPolling();
+  FinishPasses(o.Passes);
   if (SessionFailed()) return LinkFailed();
 
   vorta::PanelRecord panel{};
-  panel.Store = ResponseStore;
-  // The dashboard's four gauges: coolant, fluid temperature, load, engine speed.
-  const std::uint8_t sources[4] = {2, 9, 1, 4};
-  for (int g = 0; g < 4; ++g) panel.Gauges[g].Source = sources[g];
-  panel.Cylinders = ValueQuery.Cylinders;
-  panel.InjectorFlow = ValueQuery.InjectorFlow;
-  panel.Displacement = ValueQuery.Displacement;
-  panel.FuelFactor = ValueQuery.FuelFactor;
-  panel.MapCorrection = ValueQuery.MapCorrection;
+  FillPanelRecord(panel, ResponseStore, ValueQuery);
   VehicleModule.Panel(&panel);
 
-  std::cout << Line("gauge1", "Температура охлаждающей жидкости", Fixed(panel.Gauges[0].Value, 0),
-                    "°C")
-            << "\n"
-            << Line("gauge2", "Температура жидкости АКПП", Fixed(panel.Gauges[1].Value, 0), "°C")
-            << "\n"
-            << Line("gauge3", "Нагрузка на двигатель", Fixed(panel.Gauges[2].Value, 0), "%") << "\n"
-            << Line("gauge4", "Обороты двигателя", Fixed(panel.Gauges[3].Value, 0), "об/мин")
-            << "\n"
-            << Line("speed", "Скорость", Fixed(panel.Speed, 0), "км/ч") << "\n"
-            << Line("gear", "Текущая передача АКПП", GearText(panel.Gear), "") << "\n"
-            << Line("selector", "Положение переключателя АКПП", SelectorText(panel.Selector), "")
-            << "\n"
-            << Line("lamp", "Лампа неисправности", panel.CheckLamp ? "Вкл" : "Выкл", "") << "\n"
-            << Line("codes", "Количество ошибок", std::to_string(panel.DtcCount), "") << "\n"
-            << Line("flow", "Мгновенный расход", Fixed(panel.FlowMlh, 2), "мл/ч") << "\n"
-            << Line("flow100", "Мгновенный расход на 100 км",
-                    panel.Speed != 0 ? Fixed(panel.FlowL100, 2) : "?", "л/100км")
-            << "\n";
+  std::cout
+      << Line("gauge1", "Температура охлаждающей жидкости", Fixed(panel.Gauges[0].Value, 0), "°C")
+      << "\n"
+      << Line("gauge2", "Температура жидкости АКПП", Fixed(panel.Gauges[1].Value, 0), "°C") << "\n"
+      << Line("gauge3", "Нагрузка на двигатель", Fixed(panel.Gauges[2].Value, 0), "%") << "\n"
+      << Line("gauge4", "Обороты двигателя", Fixed(panel.Gauges[3].Value, 0), "об/мин") << "\n"
+      << Line("speed", "Скорость", Fixed(panel.Speed, 0), "км/ч") << "\n"
+      << Line("gear", "Текущая передача АКПП", Utf8(GearText(panel.Gear)), "") << "\n"
+      << Line("selector", "Положение переключателя АКПП", Utf8(SelectorText(panel.Selector)), "")
+      << "\n"
+      << Line("lamp", "Лампа неисправности", panel.CheckLamp ? "Вкл" : "Выкл", "") << "\n"
+      << Line("codes", "Количество ошибок", std::to_string(panel.DtcCount), "") << "\n"
+      << Line("flow", "Мгновенный расход", Fixed(panel.FlowMlh, 2), "мл/ч") << "\n"
+      << Line("flow100", "Мгновенный расход на 100 км",
+              panel.Speed != 0 ? Fixed(panel.FlowL100, 2) : "?", "л/100км")
+      << "\n";
   return kExitOk;
 }
 
 int Freeze(const Options& o) {
-  vorta::RequestTable& table = RequestTables[kFreezeTable];
-  // As the freeze-frame window: the frame number goes into byte 5 of every
-  // request but the first, which keeps the frame written in the file.
   const auto frame = static_cast<std::uint8_t>(o.Frame);
-  for (int e = 1; e < table.Count; ++e) table.Entries[e].Data[5] = frame;
-  for (int e = 0; e < table.Count; ++e) SetSkip(table.Entries[e], 0);
-  for (std::size_t pid = 0; pid < 256; ++pid) {
-    ResponseStore[vorta::kMode02Offset + (pid * 256 + frame) * vorta::kSlotSize +
-                  vorta::kSlotCountByte] = 0;
-  }
-  OnePass(table, LinkSettings.P2);
+  SetFreezeFrameNumber(RequestTables[kFreezeTable], frame);
+  StartFreezeRead(frame);
+  FinishOnePass();
   if (SessionFailed()) return LinkFailed();
-  if (FreezeRows.Empty()) return kExitOk;
-  for (int r = 0; r < FreezeRows.RowCount; ++r) {
-    const ParameterRow& row = FreezeRows.Rows[r];
-    std::cout << RowLine(row, ModuleValue(row, frame, FreezeFormatOf(row))) << "\n";
-  }
+  PrintRows(FreezeRows, RowKeys::FreezeFrame(frame));
   return kExitOk;
 }
 
-void PrintCodes(const char* title, std::uint8_t list) {
-  vorta::DtcQuery query{};
-  query.Store = ResponseStore;
-  query.List = list;
-  VehicleModule.DTCError(&query);
-  const std::vector<std::uint16_t> codes = SplitCodes(query.Text, query.Count);
-  std::cout << title << " " << codes.size() << "\n";
-  for (std::uint16_t code : codes) {
-    const std::string* text = DtcTexts.Find(code);
-    std::cout << DtcCodeText(code) << "\t" << (text ? cp1251::ToUtf8(*text) : std::string())
-              << "\n";
+void PrintCodes(const char* title, DtcList list) {
+  const DtcListView view = DecodeDtcList(VehicleModule.DTCError, ResponseStore, list, DtcTexts);
+  std::cout << title << " " << view.Count() << "\n";
+  for (int i = 0; i < view.Count(); ++i) {
+    const DtcRow& row = view.Rows[i];
+    std::cout << WithoutLeadingBlank(row.Code) << "\t" << Utf8(row.Text) << "\n";
   }
 }
 
 int Dtc() {
-  vorta::RequestTable& table = RequestTables[kDtcReadTable];
-  for (int e = 0; e < table.Count; ++e) SetSkip(table.Entries[e], 0);
-  std::memset(ResponseStore + vorta::kMode07Offset, 0, vorta::kMode07Size);
-  std::memset(ResponseStore + vorta::kDtcOffset, 0, vorta::kDtcSize);
-  OnePass(table, kDtcResponseWait);
+  StartDtcRead();
+  FinishOnePass();
   if (SessionFailed()) return LinkFailed();
-  PrintCodes("Текущие ошибки:", 1);
-  PrintCodes("Сохраненные ошибки:", 2);
+  PrintCodes("Текущие ошибки:", kDtcCurrent);
+  PrintCodes("Сохраненные ошибки:", kDtcStored);
   return kExitOk;
 }
 
 int Clear(const Options& o) {
-  vorta::RequestTable& table = RequestTables[kDtcClearTable];
-  const int count = table.Count;
-  const int reset = table.ResetCount <= count ? table.ResetCount : 0;
-  for (int e = 0; e < count; ++e) {
-    const bool resetRequest = e >= count - reset;
-    SetSkip(table.Entries[e], resetRequest && !o.Reset ? 1 : 0);
-  }
-  OnePass(table, kDtcResponseWait);
+  const bool reset = NormalizeResetCount(RequestTables[kDtcClearTable]) > 0;
+  StartDtcClear(o.Reset);
+  FinishOnePass();
   if (SessionFailed()) return LinkFailed();
-  std::cout << (o.Reset && reset > 0 ? "Ошибки удалены, внутренняя память ECU сброшена"
-                                     : "Ошибки удалены")
+  std::cout << (o.Reset && reset ? "Ошибки удалены, внутренняя память ECU сброшена"
+                                 : "Ошибки удалены")
             << "\n";
   return kExitOk;
 }
 
 int Info() {
-  vorta::RequestTable& table = RequestTables[kInfoTable];
-  for (int e = 0; e < table.Count; ++e) SetSkip(table.Entries[e], 0);
-  OnePass(table, LinkSettings.P2);
+  StartInfoRead();
+  FinishOnePass();
   if (SessionFailed()) return LinkFailed();
-  const InfoReport info = DecodeInfo(ResponseStore);
-  std::cout << "ID ECU:\t" << info.Ident << "\n";
-  std::cout << "Тип OBD:\t" << info.ObdType << "\n";
+  SupportTicks ticks;
+  const InfoView info = DecodeInfo(ResponseStore, ticks);
+  std::cout << "ID ECU:\t" << Utf8(info.Ident) << "\n";
+  std::cout << "Тип OBD:\t" << Utf8(info.ObdType) << "\n";
   std::cout << "Датчики кислорода и их расположение:\n";
-  for (const std::string& s : info.Sensors) std::cout << "\t" << s << "\n";
+  for (const std::string& s : info.Sensors) std::cout << "\t" << Utf8(s) << "\n";
   if (!info.Vin.empty()) std::cout << "VIN:\t" << info.Vin << "\n";
-  for (int list = 0; list < 5; ++list) {
+  for (int list = 0; list < kSupportLists; ++list) {
     std::cout << "Список PID у " << kSupportListNames[list] << ":";
-    for (int id : info.Supported[list]) {
+    for (int id : ticks.Ticked(list)) {
       char hex[4];
       std::snprintf(hex, sizeof hex, "%02X", id);
       std::cout << " " << hex;

@@ -1,7 +1,7 @@
 #include "screens/ecu_info.h"
 
 #include "common/cp1251.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 

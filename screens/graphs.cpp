@@ -1,7 +1,7 @@
 #include "screens/graphs.h"
 
 #include "common/cp1251.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 

@@ -16,10 +16,13 @@
 #include "config/module_binding.h"
 #include "config/parameter_lists.h"
 #include "link/link_globals.h"
-#include "link/session.h"
-#include "screens/export.h"
+#include "screenlogic/export.h"
+#include "screenlogic/live.h"
+#include "screenlogic/sessions.h"
+#include "screenlogic/table_rows.h"
 #include "screens/param_grid.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
+#include "uikit/widgets.h"
 
 namespace kestrel {
 
@@ -29,20 +32,8 @@ namespace {
 
 constexpr int kTickMs = 100;
 
-QToolButton* MakeButton(QWidget* parent, int x, int y, int size, std::string_view hint) {
-  auto* b = new QToolButton(parent);
-  b->setGeometry(x, y, size, size);
-  b->setToolTip(ui::Text(hint));
-  b->setFocusPolicy(Qt::NoFocus);  // speed buttons take no focus
-  const int icon = size > 20 ? 32 : 15;
-  b->setIconSize(QSize(icon, icon));
-  return b;
-}
-
-void SetGlyph(QToolButton* button, const char* file) {
-  const QPixmap glyph = ui::Glyph(QString::fromLatin1(file));
-  button->setIcon(glyph.isNull() ? QIcon() : QIcon(glyph));
-}
+using ui::MakeSpeedButton;
+using ui::SetGlyph;
 
 void Apply(QWidget* w, Enable e) {
   if (e != Enable::Keep) w->setEnabled(e == Enable::On);
@@ -63,21 +54,17 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   StringGrid1->setGeometry(8, 8, 777, 382);
   connect(StringGrid1, &ParamGrid::TableDoubleClicked, this, &TForm3::StringGrid1DblClick);
 
-  SpeedButton1 = MakeButton(this, 8, 400, 38, "Старт/стоп циклического опроса параметров"_cpsv);
-  SpeedButton2 = MakeButton(this, 48, 400, 38, "Выход"_cpsv);
+  SpeedButton1 =
+      MakeSpeedButton(this, 8, 400, 38, "Старт/стоп циклического опроса параметров"_cpsv);
+  SpeedButton2 = MakeSpeedButton(this, 48, 400, 38, "Выход"_cpsv);
 
   QFont labelFont(QStringLiteral("Times New Roman"));
   labelFont.setPixelSize(15);
   labelFont.setBold(true);
-  Label1 = new QLabel(QStringLiteral("K-Line:"), this);
-  Label1->setFont(labelFont);
-  Label1->move(96, 422);
-  Label1->adjustSize();
-  Label2 = new QLabel(ui::Text("Простой"_cpsv), this);
-  Label2->setFont(labelFont);
-  // Fonts here are wider than the design's: keep the status clear of the caption.
-  const int statusX = std::max(152, Label1->x() + Label1->width() + 4);
-  Label2->setGeometry(statusX, 422, 640 - statusX, Label1->height());
+  const ui::StatusPair status =
+      ui::MakeStatusPair(this, 96, 422, 152, 640, labelFont, ui::Text("Простой"_cpsv));
+  Label1 = status.Caption;
+  Label2 = status.Status;
 
   ComboBox1 = new QComboBox(this);
   ComboBox1->setGeometry(96, 400, 241, 21);
@@ -85,18 +72,18 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   ComboBox1->setEnabled(false);
   connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
 
-  SpeedButton8 = MakeButton(this, 344, 400, 19, "Включить"_cpsv);
-  SpeedButton9 = MakeButton(this, 368, 400, 19, "Выключить"_cpsv);
+  SpeedButton8 = MakeSpeedButton(this, 344, 400, 19, "Включить"_cpsv);
+  SpeedButton9 = MakeSpeedButton(this, 368, 400, 19, "Выключить"_cpsv);
   Edit1 = new QLineEdit(QStringLiteral("0"), this);
   Edit1->setGeometry(400, 400, 81, 21);
   Edit1->installEventFilter(this);
-  SpeedButton10 = MakeButton(this, 488, 400, 19, "Включить режим теста"_cpsv);
-  SpeedButton11 = MakeButton(this, 512, 400, 19, "Выключить режим теста"_cpsv);
-  SpeedButton6 = MakeButton(this, 648, 400, 19, "Показать все"_cpsv);
-  SpeedButton7 = MakeButton(this, 672, 400, 19, "Скрыть неактивные"_cpsv);
-  SpeedButton4 = MakeButton(this, 696, 400, 19, "Активизировать все"_cpsv);
-  SpeedButton5 = MakeButton(this, 720, 400, 19, "Деактивизировать все"_cpsv);
-  SpeedButton3 = MakeButton(this, 744, 400, 38, "Копировать параметры в файл"_cpsv);
+  SpeedButton10 = MakeSpeedButton(this, 488, 400, 19, "Включить режим теста"_cpsv);
+  SpeedButton11 = MakeSpeedButton(this, 512, 400, 19, "Выключить режим теста"_cpsv);
+  SpeedButton6 = MakeSpeedButton(this, 648, 400, 19, "Показать все"_cpsv);
+  SpeedButton7 = MakeSpeedButton(this, 672, 400, 19, "Скрыть неактивные"_cpsv);
+  SpeedButton4 = MakeSpeedButton(this, 696, 400, 19, "Активизировать все"_cpsv);
+  SpeedButton5 = MakeSpeedButton(this, 720, 400, 19, "Деактивизировать все"_cpsv);
+  SpeedButton3 = MakeSpeedButton(this, 744, 400, 38, "Копировать параметры в файл"_cpsv);
   for (QWidget* w : {static_cast<QWidget*>(SpeedButton8), static_cast<QWidget*>(SpeedButton9),
                      static_cast<QWidget*>(Edit1), static_cast<QWidget*>(SpeedButton10),
                      static_cast<QWidget*>(SpeedButton11)}) {
@@ -174,9 +161,7 @@ void TForm3::done(int result) {
 }
 
 void TForm3::ResetValueCache() {
-  for (std::string& text : valueCache_) text.clear();
-  const int rows = std::clamp(LiveRows.RowCount, 0, kMaxRows);
-  for (int r = 0; r < rows; ++r) LiveRows.Rows[r].Cells[kColValue].clear();
+  ResetRowValues(LiveRows, valueCache_);
 }
 
 void TForm3::SyncTestSelector() {
@@ -212,8 +197,10 @@ void TForm3::SpeedButton1Click() {
   SpeedButton2->setEnabled(false);
   SpeedButton3->setEnabled(false);
   SetStartGlyph(true);
-  PrepareLiveSkips(RequestTables[kLiveTable], LiveRows);
-  StartPolling();
+  // The previous session must have ended before RunFlag is set again: a
+  // cyclic session that still runs its last pass would otherwise see the flag
+  // and go on cycling. The start waits for it, sleeping between looks.
+  StartLivePolling();
 }
 
 void TForm3::SpeedButton2Click() {
@@ -236,9 +223,7 @@ void TForm3::ApplyControls(const LiveControls& c) {
 
 void TForm3::Timer1Timer() {
   const std::uint16_t status = LinkStatus.load();
-  const std::uint16_t error = LinkError.load();
-  const QString label = ui::Text(LinkStatusText(status, error));
-  if (Label2->text() != label) Label2->setText(label);
+  ui::ShowLinkStatus(Label2, status, LinkError.load());
 
   const LiveControls c =
       TickControls(status, RunFlag.load(), ComboBox1->count(), ComboBox1->currentIndex(),
@@ -250,7 +235,8 @@ void TForm3::Timer1Timer() {
   }
 
   changed_.clear();
-  RefreshLiveValues(LiveRows, ResponseBlock, VehicleModule.PIDVAL, valueCache_, changed_);
+  RefreshRowValues(LiveRows, ResponseBlock, VehicleModule.PIDVAL, RowKeys::Live(), valueCache_,
+                   changed_);
   for (int row : changed_) StringGrid1->ValueChanged(row);
 }
 
@@ -288,11 +274,11 @@ void TForm3::SpeedButton7Click() {
 
 void TForm3::SpeedButton3Click() {
   std::vector<std::string> lines = ExportHeader(CarName, EcuType, LiveExportTitle());
-  std::vector<std::string> body = LiveExportBody(LiveRows);
+  std::vector<std::string> body = TableExportBody(LiveRows, false);
   lines.insert(lines.end(), std::make_move_iterator(body.begin()),
                std::make_move_iterator(body.end()));
   const ExportResult result = WriteExport(kExportLive, lines);
-  if (!result.ok) ui::ShowErrorBox(this, cp1251::FromUtf8(result.error));
+  if (!result.ok) ui::ShowErrorBox(this, result.error);
 }
 
 // ---------------------------------------------------------------- actuator tests
@@ -377,16 +363,6 @@ bool TForm3::eventFilter(QObject* watched, QEvent* event) {
     Edit1DblClick();
   }
   return QDialog::eventFilter(watched, event);
-}
-
-// ---------------------------------------------------------------- session
-
-void TForm3::StartPolling() {
-  // The previous session must have ended before RunFlag is set again: a
-  // cyclic session that still runs its last pass would otherwise see the flag
-  // and go on cycling. The wait sleeps between looks instead of spinning.
-  WaitLinkIdle();
-  StartSession(RequestTables[kLiveTable], LinkSettings.P2, 1);
 }
 
 }  // namespace kestrel

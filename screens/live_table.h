@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "module/vorta.h"
-#include "screens/live_logic.h"
+#include "screenlogic/live.h"
+#include "screenlogic/table_rows.h"
 
 class QComboBox;
 class QLabel;
@@ -89,8 +90,7 @@ class TForm3 : public QDialog {
   void SetStartGlyph(bool polling);
   void ApplyControls(const LiveControls& c);
   void SyncTestSelector();
-  void CallTest();      // ACTTESTProc with testRequest_; nothing without a module
-  void StartPolling();  // waits for the previous session, then starts the cyclic one
+  void CallTest();  // ACTTESTProc with testRequest_; nothing without a module
 
   ValueCacheArray valueCache_;
   vorta::TestRequest testRequest_{};

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 

@@ -15,7 +15,7 @@
 #include "config/settings_model.h"
 #include "config/ui/settings_window.h"
 #include "link/link_globals.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 namespace {
@@ -63,7 +63,7 @@ class SaveAsTest : public ::testing::Test {
                                FreezeRows);
   }
 
-  testing::WorkDir dir_;
+  testing::ScratchDir dir_;
   TestLists lists_;
   std::vector<std::string> lines_;
 };
@@ -110,7 +110,7 @@ TEST_F(SaveAsTest, CopiedLinesKeepTheirBytesAndAnEmptyFreezeListStaysZero) {
   lines_ = ConfigLines("A", "B", "ECU\\ONE", lists_);
   WriteCp1251("ecu.ini", lines_);
   // A last line without its line end and odd bytes in copied lines stay as they were.
-  std::string bytes = testing::ReadBytes("ecu.ini");
+  std::string bytes = testing::ReadRaw("ecu.ini");
   bytes += "\xC0\xC1 tail\tline";
   std::ofstream("ecu.ini", std::ios::binary) << bytes;
   ASSERT_TRUE(LoadInit("ecu.ini").Ok());
@@ -120,7 +120,7 @@ TEST_F(SaveAsTest, CopiedLinesKeepTheirBytesAndAnEmptyFreezeListStaysZero) {
   in.CarName = "A";
   in.EcuType = "B";
   ASSERT_EQ(Save(in).Result, SaveAsResult::Saved);
-  const std::string saved = testing::ReadBytes("ECU/target.ini");
+  const std::string saved = testing::ReadRaw("ECU/target.ini");
   EXPECT_EQ(saved, bytes) << "nothing inactive, same names and settings: the same file";
 
   const std::vector<std::string> got = ReadLinesUtf8("ECU/target.ini");
@@ -130,7 +130,7 @@ TEST_F(SaveAsTest, CopiedLinesKeepTheirBytesAndAnEmptyFreezeListStaysZero) {
 }
 
 TEST_F(SaveAsTest, RefusesWithoutTouchingTheChosenFile) {
-  const std::string before = testing::ReadBytes("ECU/target.ini");
+  const std::string before = testing::ReadRaw("ECU/target.ini");
   // The configuration in use has gone: nothing happens.
   fs::rename("ecu.ini", "gone.ini");
   EXPECT_EQ(Save(Input()).Result, SaveAsResult::NothingDone);
@@ -163,7 +163,7 @@ TEST_F(SaveAsTest, RefusesWithoutTouchingTheChosenFile) {
   EXPECT_EQ(Save(in).Result, SaveAsResult::Failed);
   EXPECT_FALSE(fs::exists("ECU/none.ini"));
 
-  EXPECT_EQ(testing::ReadBytes("ECU/target.ini"), before);
+  EXPECT_EQ(testing::ReadRaw("ECU/target.ini"), before);
   EXPECT_FALSE(fs::exists("ECU/$.$$$"));
 }
 
@@ -179,10 +179,10 @@ TEST_F(SaveAsTest, MenuCommandSavesWhatTheWindowsShow) {
     folderSeen = folder;
     return QString();  // cancelled
   });
-  const std::string before = testing::ReadBytes("ECU/target.ini");
+  const std::string before = testing::ReadRaw("ECU/target.ini");
   form->SaveAs1Click();
   EXPECT_EQ(folderSeen, TForm1::SaveAsFolder());
-  EXPECT_EQ(testing::ReadBytes("ECU/target.ini"), before);
+  EXPECT_EQ(testing::ReadRaw("ECU/target.ini"), before);
 
   form->SetSaveAsChooser([](QWidget*, const QString&) { return QStringLiteral("ECU/target.ini"); });
   form->SaveAs1Click();

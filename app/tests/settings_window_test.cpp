@@ -14,7 +14,7 @@
 #include "config/load_init.h"
 #include "config/settings_model.h"
 #include "link/link_globals.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 namespace {
@@ -56,7 +56,7 @@ class SettingsWindowTest : public ::testing::Test {
   QLineEdit* Hex(FieldId id) { return static_cast<QLineEdit*>(window_.Editor(id)); }
   QCheckBox* Check(FieldId id) { return static_cast<QCheckBox*>(window_.Editor(id)); }
 
-  testing::WorkDir dir_;
+  testing::ScratchDir dir_;
   std::vector<std::string> lines_;
   std::vector<std::string> boxes_;
   TForm12 window_;

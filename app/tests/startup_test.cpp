@@ -19,15 +19,15 @@
 #include "config/module_binding.h"
 #include "config/ui/catalogue_window.h"
 #include "screens/dashboard.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 namespace {
 
 using testing::ConfigLines;
 using testing::OnModal;
+using testing::ProcessUntil;
 using testing::TestLists;
-using testing::WaitFor;
 using testing::WriteCp1251;
 
 class StartupTest : public ::testing::Test {
@@ -40,7 +40,7 @@ class StartupTest : public ::testing::Test {
 
   std::string Utf8(const QString& s) { return s.toStdString(); }
 
-  testing::WorkDir dir_;
+  testing::ScratchDir dir_;
   std::unique_ptr<TForm1> form_;
 };
 
@@ -60,11 +60,11 @@ TEST_F(StartupTest, WithEcuIniShowsItsNamesAndBindsAfterOneSecondWithoutCatalogu
   EXPECT_EQ(DtcTexts.Count, 2);
   EXPECT_FALSE(VehicleModule.Bound()) << "the module is bound by the timer, not at creation";
 
-  ASSERT_TRUE(WaitFor([] { return VehicleModule.Bound(); }, 10000));
+  ASSERT_TRUE(ProcessUntil([] { return VehicleModule.Bound(); }, 10000));
   EXPECT_GE(clock.elapsed(), 900);
   EXPECT_EQ(ModulePath(), "ECU/ONE/VORTA.so");
   EXPECT_EQ(DashboardFirstShow, 1);
-  WaitFor([] { return false; }, 300);
+  ProcessUntil([] { return false; }, 300);
   EXPECT_FALSE(catalogueShown->Seen());
   EXPECT_FALSE(ui::QuitRequested());
 }
@@ -87,7 +87,7 @@ TEST_F(StartupTest, WithoutEcuIniTheCatalogueChoiceLoadsTheConfigurationAndBinds
   EXPECT_FALSE(form_->SpeedButton(TForm1::kButtonLive)->isEnabled());
   EXPECT_FALSE(form_->MenuItem(TForm1::kItemDashboard)->isEnabled());
 
-  ASSERT_TRUE(WaitFor([] { return VehicleModule.Bound(); }, 10000));
+  ASSERT_TRUE(ProcessUntil([] { return VehicleModule.Bound(); }, 10000));
   EXPECT_TRUE(shown->Seen());
   EXPECT_GE(shownAfter, 900);
   EXPECT_EQ(ConfigFileName, "ECU/B.ini");
@@ -139,7 +139,7 @@ TEST_F(StartupTest, AutostartOpensTheDashboardAfterBinding) {
     w->accept();
   });
   form_ = StartProgram();
-  ASSERT_TRUE(WaitFor([&] { return shown->Seen(); }, 10000));
+  ASSERT_TRUE(ProcessUntil([&] { return shown->Seen(); }, 10000));
   EXPECT_TRUE(boundWhenShown);
   EXPECT_EQ(AutostartDashboard, 1);
 }

@@ -30,7 +30,7 @@
 #include "screens/graphs.h"
 #include "screens/live_table.h"
 #include "screens/trouble_codes.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 namespace {
@@ -86,7 +86,7 @@ class WindowsTest : public ::testing::Test {
     testing::ResetProgramState();
   }
 
-  testing::WorkDir dir_;
+  testing::ScratchDir dir_;
   std::unique_ptr<TForm1> form_;
 };
 
@@ -249,8 +249,8 @@ TEST_F(WindowsTest, PicturesAreReadableBitmapsOfTheirSizes) {
   picgen.start(QStringLiteral(KESTREL_TEST_PICGEN), {QStringLiteral("pic2")});
   ASSERT_TRUE(picgen.waitForFinished(20000));
   for (const auto& entry : fs::directory_iterator("pic")) {
-    EXPECT_EQ(testing::ReadBytes(entry.path()),
-              testing::ReadBytes(fs::path("pic2") / entry.path().filename()))
+    EXPECT_EQ(testing::ReadRaw(entry.path()),
+              testing::ReadRaw(fs::path("pic2") / entry.path().filename()))
         << entry.path();
   }
 }

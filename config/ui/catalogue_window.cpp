@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "config/config_globals.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 

@@ -12,7 +12,7 @@
 #include "config/config_globals.h"
 #include "link/link_globals.h"
 #include "link/port_map.h"
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 

@@ -31,9 +31,10 @@
 #include "ecusim/sim_port.h"
 #include "link/link_globals.h"
 #include "link/session.h"
-#include "screens/export.h"
+#include "screenlogic/export.h"
 #include "screens/param_grid.h"
-#include "screens/ui_support.h"
+#include "tests/support/window_test.h"
+#include "uikit/ui_support.h"
 
 namespace kestrel {
 namespace {
@@ -41,22 +42,9 @@ namespace {
 using namespace cp1251_literals;
 namespace fs = std::filesystem;
 
-void EnsureApp() {
-  static int argc = 1;
-  static char name[] = "screens_tests";
-  static char* argv[] = {name, nullptr};
-  if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-}
-
-// Runs the event loop until `done` holds or `ms` pass.
+// The window's waits keep the event loop running.
 bool WaitUntil(const std::function<bool()>& done, int ms = 8000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return testing::ProcessUntil(done, ms);
 }
 
 // Request lines of the live list and the definitions joined with them.
@@ -88,75 +76,10 @@ std::vector<ParameterDefinition> Definitions() {
 }
 enum : int { kRowMil, kRowCodes, kRowCoolant, kRowRpm, kRowPump };
 
-// Received request frames of the simulated ECU, from its log.
-class FrameLog {
- public:
-  void Add(const std::string& line) {
-    const auto at = line.find("] RX ");
-    if (at == std::string::npos) return;
-    std::lock_guard lock(mutex_);
-    frames_.push_back(line.substr(at + 5));
-  }
-  // Frames that begin with `prefix` ("84 10 F1 30 13").
-  int Count(const std::string& prefix) const {
-    std::lock_guard lock(mutex_);
-    int n = 0;
-    for (const std::string& f : frames_) n += f.rfind(prefix, 0) == 0 ? 1 : 0;
-    return n;
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    frames_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> frames_;
-};
-
-class LiveTableTest : public ::testing::Test {
+class LiveTableTest : public testing::WindowTest {
  protected:
-  static void SetUpTestSuite() {
-    EnsureApp();
-    const BindOutcome bound = BindFrom(VORTA_MODULE_PATH);
-    ASSERT_TRUE(bound.Ok) << bound.StderrLine;
-  }
-  static void TearDownTestSuite() { Unbind(); }
-
   void SetUp() override {
-    previousDir_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("kestrel_live_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-
-    LinkStatus = lsIdle;
-    LinkError = 0;
-    RunFlag = 0;
-    LogEnabled = 0;
-    RecordEnabled = 0;
-    LinkSettingsRecord& s = LinkSettings;
-    s.PortName = "COM1";
-    s.EcuAddress = 0x10;
-    s.Kw2 = 0x8F;
-    s.Addressing = kPhysical;
-    s.TesterAddress = 0xF1;
-    s.RequestAddress = 0x33;
-    s.BaudRate = 10400;
-    s.W5 = 300;
-    s.W1to4 = 120;
-    s.W4 = 50;
-    s.P3 = 12;
-    s.P2 = 45;
-    s.P4 = 0;
-    s.PWakeUpL = 25;
-    s.PWakeUpH = 25;
-    s.Protocol = kProtoFast;
-    ClearResponseStore();
-    ResetExportCounters();
-
+    WindowTest::SetUp();
     vorta::RequestTable& live = RequestTables[kLiveTable];
     std::memset(&live, 0, sizeof live);
     for (const char* line : kRequests)
@@ -167,26 +90,11 @@ class LiveTableTest : public ::testing::Test {
     ASSERT_EQ(TestSelectorCount, 3);
     CarName = "Toyota Camry";
     EcuType = "2AZ-FE";
-    errors_.clear();
-    previousHandler_ = ui::SetErrorBoxHandler([this](const QString& t) { errors_.push_back(t); });
   }
 
   void TearDown() override {
     form_.reset();
-    StopSession();
-    if (previousFactory_) SetPortFactory(previousFactory_);
-    ui::SetErrorBoxHandler(previousHandler_);
-    fs::current_path(previousDir_);
-    fs::remove_all(dir_);
-  }
-
-  // The simulated car behind the port factory.
-  void UseSimulator(ecusim::Faults faults = {}) {
-    ecusim::EngineOptions options;
-    options.faults = faults;
-    options.log = [this](const std::string& line) { frames_.Add(line); };
-    ecu_ = std::make_shared<ecusim::SimEcu>(ecusim::DefaultScenario(), options);
-    previousFactory_ = SetPortFactory(ecusim::SimPort::Factory(ecu_));
+    WindowTest::TearDown();
   }
 
   TForm3& Open() {
@@ -215,12 +123,6 @@ class LiveTableTest : public ::testing::Test {
   }
 
   std::unique_ptr<TForm3> form_;
-  std::shared_ptr<ecusim::SimEcu> ecu_;
-  FrameLog frames_;
-  PortFactory previousFactory_;
-  ui::ErrorBoxHandler previousHandler_;
-  std::vector<QString> errors_;
-  fs::path dir_, previousDir_;
 };
 
 // ---------------------------------------------------------------- polling
@@ -474,7 +376,7 @@ TEST_F(LiveTableTest, ExportWritesHeaderAndActiveRows) {
   LiveRows.RowInactive[kRowCoolant] = 1;
   f.SpeedButton3->click();
   ASSERT_TRUE(errors_.empty());
-  const fs::path file = dir_ / "Kadr" / "kadrM1_1.txt";
+  const fs::path file = Dir() / "Kadr" / "kadrM1_1.txt";
   ASSERT_TRUE(fs::exists(file));
   std::ifstream in(file, std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -501,16 +403,16 @@ TEST_F(LiveTableTest, ExportWritesHeaderAndActiveRows) {
 
   // The next export takes the next number.
   f.SpeedButton3->click();
-  EXPECT_TRUE(fs::exists(dir_ / "Kadr" / "kadrM1_2.txt"));
+  EXPECT_TRUE(fs::exists(Dir() / "Kadr" / "kadrM1_2.txt"));
   EXPECT_EQ(ExportCounter[kExportLive], 2);
 }
 
 TEST_F(LiveTableTest, ExportFailureShowsTheErrorBox) {
   TForm3& f = Open();
-  std::ofstream(dir_ / "Kadr") << "not a folder";
+  std::ofstream(Dir() / "Kadr") << "not a folder";
   f.SpeedButton3->click();
   ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Cannot create file")))
+  EXPECT_TRUE(errors_[0].startsWith(ui::Text("Не удается создать файл"_cpsv)))
       << errors_[0].toStdString();
   EXPECT_EQ(ExportCounter[kExportLive], 1);
 }

@@ -1,4 +1,4 @@
-#include "screens/export.h"
+#include "screenlogic/export.h"
 
 #include <langinfo.h>
 #include <locale.h>
@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "common/cp1251.h"
+#include "common/system_error.h"
 
 namespace kestrel {
 
@@ -82,6 +83,22 @@ std::string FormatTime(const std::tm& when, bool date) {
   return TimeLocaleIsUtf8() ? cp1251::FromUtf8(out.str()) : out.str();
 }
 
+// Writes every line and a CR LF, then closes the file. Returns 0 or the
+// system's error number.
+int WriteLines(std::FILE* file, const std::vector<std::string>& lines) {
+  errno = 0;
+  int err = 0;
+  for (const std::string& line : lines) {
+    if (std::fwrite(line.data(), 1, line.size(), file) != line.size() ||
+        std::fwrite("\r\n", 1, 2, file) != 2) {
+      err = errno != 0 ? errno : EIO;
+      break;
+    }
+  }
+  if (std::fclose(file) != 0 && err == 0) err = errno != 0 ? errno : EIO;
+  return err;
+}
+
 }  // namespace
 
 std::string ExportDateText(const std::tm& when) {
@@ -146,7 +163,7 @@ ExportResult WriteExport(ExportKind kind, const std::vector<std::string>& lines,
                          std::string_view folder) {
   ExportResult result;
   if (kind < 0 || kind >= kExportKindCount) {
-    result.error = "Unknown export kind";
+    result.error = "Неизвестный вид выгрузки"_cp;
     return result;
   }
   const std::string dir(folder);
@@ -159,7 +176,7 @@ ExportResult WriteExport(ExportKind kind, const std::vector<std::string>& lines,
   std::FILE* file = nullptr;
   for (;;) {
     if (counter == INT_MAX) {
-      result.error = "No free file number left in folder \"" + dir + "\"";
+      result.error = std::string("Нет свободного номера файла в папке \""_cpsv) + dir + "\"";
       return result;
     }
     ++counter;
@@ -168,26 +185,44 @@ ExportResult WriteExport(ExportKind kind, const std::vector<std::string>& lines,
     file = std::fopen(result.path.c_str(), "wbx");
     if (file != nullptr) break;
     if (errno != EEXIST) {
-      result.error = "Cannot create file \"" + result.path + "\". " + std::strerror(errno);
+      result.error = std::string("Не удается создать файл \""_cpsv) + result.path + "\": " +
+                     SystemErrorText(errno);
       return result;
     }
   }
 
-  bool written = true;
-  errno = 0;
-  for (const std::string& line : lines) {
-    if (std::fwrite(line.data(), 1, line.size(), file) != line.size() ||
-        std::fwrite("\r\n", 1, 2, file) != 2) {
-      written = false;
-      break;
-    }
-  }
-  const int writeErrno = errno;
-  if (std::fclose(file) != 0) written = false;
-  if (!written) {
-    result.error = "Cannot write file \"" + result.path + "\". " +
-                   std::strerror(writeErrno != 0 ? writeErrno : errno);
+  if (const int err = WriteLines(file, lines); err != 0) {
+    result.error = std::string("Не удается записать файл \""_cpsv) + result.path + "\": " +
+                   SystemErrorText(err);
     std::remove(result.path.c_str());
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+ExportResult WriteTextFile(const std::vector<std::string>& lines, std::string_view name,
+                           std::string_view folder) {
+  ExportResult result;
+  const std::string dir(folder);
+  if (!dir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+  }
+  result.path = dir.empty() ? std::string(name) : dir + "/" + std::string(name);
+  const std::string temp = result.path + ".$$$";
+  std::FILE* file = std::fopen(temp.c_str(), "wb");
+  if (file == nullptr) {
+    result.error = std::string("Не удается создать файл \""_cpsv) + result.path + "\": " +
+                   SystemErrorText(errno);
+    return result;
+  }
+  int err = WriteLines(file, lines);
+  if (err == 0 && std::rename(temp.c_str(), result.path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    result.error = std::string("Не удается записать файл \""_cpsv) + result.path + "\": " +
+                   SystemErrorText(err);
+    std::remove(temp.c_str());
     return result;
   }
   result.ok = true;

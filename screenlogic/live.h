@@ -1,7 +1,8 @@
-// The live table's logic without Qt: which requests a poll sends, which
-// controls a tick enables, the value refresh through the vehicle module, the
-// row toggling and the lines of the text export. TForm3 (live_table.h) wires
-// these to its widgets; the freeze-frame window shares the row operations.
+// The live data table's own logic: which requests a poll sends, which
+// controls a tick enables, the actuator test inputs and the export title. The
+// row logic it shares with the freeze-frame window is in table_rows.h.
+// TForm3 (screens/live_table.h) wires these to its widgets; kestrel-cli's
+// "live" command uses the same preparation.
 #pragma once
 
 #include <array>
@@ -12,6 +13,7 @@
 
 #include "config/parameter_lists.h"
 #include "module/vorta.h"
+#include "screenlogic/table_rows.h"
 
 namespace kestrel {
 
@@ -41,9 +43,6 @@ struct LiveControls {
   bool stopPolling = false;  // a link error ended the session: clear RunFlag, show the start glyph
 };
 
-// True for the states without a link (lsIdle, lsError): row editing allowed.
-bool NoLink(std::uint16_t status);
-
 // The controls of one tick for the link status, RunFlag, the test selector
 // (item count and current item; item 0 is "Нет") and the selected test as
 // held in `test` (Service, Id1, Id2, Flags). A test whose request entry has
@@ -67,34 +66,7 @@ std::string MinMaxHint(double min, double max);
 // with the decimal separator of LC_NUMERIC.
 std::string GeneralNumber(double value);
 
-// ---------------------------------------------------------------- values
-
-// Value texts last written into column 3, per row (code page 1251).
-using ValueCacheArray = std::array<std::string, kMaxRows>;
-
-// Asks `pidval` for the value text of every row (active or not) and compares
-// it with the cache: a changed text goes into the cache and column 3 of the
-// row, and the row number is appended to `changed`. The query is filled from
-// the row's column 1 (service, identifiers) and the last two characters of
-// column 5 (Format). Without a module nothing changes. Returns the number of
-// changed rows.
-int RefreshLiveValues(ParameterTable& rows, vorta::ResponseMemory& memory, vorta::PidValProc pidval,
-                      ValueCacheArray& cache, std::vector<int>& changed);
-
-// ---------------------------------------------------------------- rows
-
-// Double click: inverts the row's state and gives it to every row with the
-// same request (the same column 1 text). Returns false for a row outside the
-// table.
-bool ToggleRequestRows(ParameterTable& rows, int row);
-
-// "Активизировать все" / "Деактивизировать все".
-void SetAllInactive(ParameterTable& rows, bool inactive);
-
 // ---------------------------------------------------------------- export
-
-// The body of the live export: one KadrLine per active row, in table order.
-std::vector<std::string> LiveExportBody(const ParameterTable& rows);
 
 // Title of the live export.
 std::string_view LiveExportTitle();

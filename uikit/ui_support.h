@@ -1,4 +1,4 @@
-// Small Qt helpers shared by every window.
+// Qt helpers shared by every window, in every layer.
 //
 // The core keeps every text in code page 1251; the windows show Unicode. All
 // conversions between the two go through Text()/Cp() below so that no window

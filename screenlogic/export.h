@@ -1,9 +1,11 @@
-// Text exports into the folder "Kadr" (live table, freeze frames, trouble codes).
+// Text exports into the folder "Kadr": the numbered files of the live table,
+// the freeze frames and the trouble codes, and the ECU information file.
 //
-// Every kind numbers its files on its own: the next file is the kind's
-// ExportCounter plus one, skipping numbers whose files already exist. Files
-// are code page 1251 text with CR LF line ends and begin with the common
-// six-line ExportHeader. Plain C++, no Qt: the windows pass in the texts.
+// Every numbered kind counts its files on its own: the next file is the
+// kind's ExportCounter plus one, skipping numbers whose files already exist.
+// Files are code page 1251 text with CR LF line ends; the table exports begin
+// with the common six-line ExportHeader. The windows and kestrel-cli pass in
+// the lines.
 #pragma once
 
 #include <ctime>
@@ -55,7 +57,7 @@ std::string KadrLine(std::string_view col0, std::string_view col1, std::string_v
 struct ExportResult {
   bool ok = false;
   std::string path;   // the file written (or the one that failed)
-  std::string error;  // why it failed, for the error box (ASCII)
+  std::string error;  // why it failed, for the error box (code page 1251)
 };
 
 // Writes lines (code page 1251, each ended with CR LF) into the next free
@@ -65,5 +67,15 @@ struct ExportResult {
 // overwritten.
 ExportResult WriteExport(ExportKind kind, const std::vector<std::string>& lines,
                          std::string_view folder = kExportFolder);
+
+// The ECU information window's file "InfoECU.txt".
+inline constexpr std::string_view kInfoExportName = "InfoECU.txt";
+
+// Writes lines (each ended with CR LF) into folder/name, creating the folder
+// when it is missing and replacing an existing file in one step: the lines go
+// into a temporary file beside it, which is then renamed over it, so a failed
+// write leaves the old file as it was.
+ExportResult WriteTextFile(const std::vector<std::string>& lines, std::string_view name,
+                           std::string_view folder = kExportFolder);
 
 }  // namespace kestrel

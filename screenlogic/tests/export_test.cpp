@@ -1,4 +1,4 @@
-#include "screens/export.h"
+#include "screenlogic/export.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -118,7 +118,7 @@ TEST_F(WriteExportTest, FailureReportsErrorAndKeepsAdvancedCounter) {
   std::ofstream(Folder()) << "a file where the folder should be";
   const auto r = WriteExport(kExportLive, {"x"}, Folder());
   EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.error.find("Cannot create file"), std::string::npos) << r.error;
+  EXPECT_EQ(r.error.rfind("Не удается создать файл"_cp, 0), 0u) << cp1251::ToUtf8(r.error);
   EXPECT_EQ(ExportCounter[kExportLive], 1);
   EXPECT_EQ(ReadAll(Folder()), "a file where the folder should be");
 

@@ -1,4 +1,4 @@
-#include "screens/live_logic.h"
+#include "screenlogic/live.h"
 
 #include <gtest/gtest.h>
 
@@ -209,7 +209,7 @@ TEST_F(RefreshValuesTest, EveryRowIsAskedAndOnlyChangedTextsAreWritten) {
   g_texts[3] = "";
   g_seen.clear();
 
-  EXPECT_EQ(RefreshLiveValues(*rows, ResponseBlock, FakePidval, *cache, changed), 2);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed), 2);
   ASSERT_EQ(g_seen.size(), 4u);
   EXPECT_EQ(g_seen[0].service, 0x21);
   EXPECT_EQ(g_seen[0].format, 0x3A);
@@ -225,21 +225,30 @@ TEST_F(RefreshValuesTest, EveryRowIsAskedAndOnlyChangedTextsAreWritten) {
 
   // Nothing new: nothing written. One text changes: only its row.
   changed.clear();
-  EXPECT_EQ(RefreshLiveValues(*rows, ResponseBlock, FakePidval, *cache, changed), 0);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed), 0);
   g_texts[0] = "11";
-  EXPECT_EQ(RefreshLiveValues(*rows, ResponseBlock, FakePidval, *cache, changed), 1);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed), 1);
   EXPECT_EQ(changed, (std::vector<int>{0}));
   EXPECT_EQ(rows->Rows[0].Cells[kColValue], "11");
 
   // A text that empties clears the cell.
   changed.clear();
   g_texts[1] = "";
-  EXPECT_EQ(RefreshLiveValues(*rows, ResponseBlock, FakePidval, *cache, changed), 1);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed), 1);
   EXPECT_EQ(rows->Rows[1].Cells[kColValue], "");
+
+  // Freeze-frame rows: the frame number as second identifier and the first
+  // two characters of the selector.
+  g_seen.clear();
+  RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::FreezeFrame(7), *cache, changed);
+  ASSERT_EQ(g_seen.size(), 4u);
+  EXPECT_EQ(g_seen[1].id2, 7);
+  EXPECT_EQ(g_seen[1].format, 0x1C);
+  EXPECT_EQ(g_seen[3].id2, 7);
 
   // Without a module nothing is asked and nothing changes.
   g_seen.clear();
-  EXPECT_EQ(RefreshLiveValues(*rows, ResponseBlock, nullptr, *cache, changed), 0);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, nullptr, RowKeys::Live(), *cache, changed), 0);
   EXPECT_TRUE(g_seen.empty());
 }
 
@@ -268,13 +277,14 @@ TEST_F(RowOpsTest, ToggleChangesEveryRowOfTheSameRequest) {
   EXPECT_EQ(rows->RowInactive[3], 0);  // beyond the rows: untouched
 }
 
-TEST_F(RowOpsTest, ExportBodyHoldsActiveRowsOnly) {
+TEST_F(RowOpsTest, ExportBodyHoldsActiveRowsUnlessAskedForAll) {
   SetRow(*rows, 0, "2101", "Обороты"_cp);
   SetRow(*rows, 1, "2102", "hidden");
   SetRow(*rows, 2, "2103", "Темп."_cp);
   rows->Rows[0].Cells[kColValue] = "750";
   rows->RowInactive[1] = 1;
-  const auto body = LiveExportBody(*rows);
+  EXPECT_EQ(TableExportBody(*rows, true).size(), 3u);  // the freeze-frame export
+  const auto body = TableExportBody(*rows, false);
   ASSERT_EQ(body.size(), 2u);
   EXPECT_EQ(body[0], " 001  2101 " + std::string("Обороты"_cp) + std::string(56, ' ') + " " +
                          std::string(17, ' ') + "750 u0");

@@ -1,4 +1,4 @@
-#include "screens/ui_support.h"
+#include "uikit/ui_support.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,0 +1,136 @@
+// The trouble-code window's logic: codes as the grid shows them, the lists
+// decoded through the module, the clearing with and without the memory
+// reset, and the export lines.
+#include "screenlogic/trouble_codes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "common/cp1251.h"
+#include "link/link_globals.h"
+#include "module/response_store.h"
+
+namespace kestrel {
+namespace {
+
+using namespace cp1251_literals;
+
+TEST(TroubleCodes, CodeAndRowTexts) {
+  struct Case {
+    std::uint16_t code;
+    const char* text;
+  };
+  for (const Case& c : {Case{0x0301, " P0301"}, Case{0x4123, " C0123"}, Case{0x8001, " B0001"},
+                        Case{0xC100, " U0100"}, Case{0xFFFF, " U3FFF"}}) {
+    EXPECT_EQ(DtcCodeText(c.code), c.text);
+  }
+  EXPECT_EQ(DtcRowNumber(1), " 001");
+  EXPECT_EQ(DtcRowNumber(768), " 768");
+  EXPECT_EQ(SplitCodes("01710300C123", 3), (std::vector<std::uint16_t>{0x0171, 0x0300, 0xC123}));
+  EXPECT_EQ(SplitCodes("0171", 3).size(), 1u);  // the text is shorter than the count
+  EXPECT_TRUE(SplitCodes(nullptr, 2).empty());
+}
+
+const char* g_codes = "";
+int g_count = 0;
+std::uint8_t g_list = 0;
+void FakeDtcError(vorta::DtcQuery* q) {
+  g_list = q->List;
+  q->Text = g_codes;
+  q->Count = g_count;
+}
+
+TEST(TroubleCodes, ListRowsTakeTheFirstTextAndEmptyCellsWithoutOne) {
+  auto texts = std::make_unique<DtcTextTable>();
+  texts->Count = 3;
+  texts->Entries[0] = {"Бедная смесь"_cp, 0x0171};
+  texts->Entries[1] = {"вторая запись того же кода"_cp, 0x0171};
+  texts->Entries[2] = {"Пропуски"_cp, 0x0300};
+  g_codes = "017104200300";
+  g_count = 3;
+  const DtcListView view = DecodeDtcList(FakeDtcError, ResponseStore, kDtcStored, *texts);
+  EXPECT_EQ(g_list, 2);
+  ASSERT_EQ(view.Count(), 3);
+  EXPECT_EQ(view.Rows[0].Number, " 001");
+  EXPECT_EQ(view.Rows[0].Code, " P0171");
+  EXPECT_EQ(view.Rows[0].Text, "Бедная смесь"_cp);
+  EXPECT_EQ(view.Rows[1].Text, "");  // no description: the cell is empty
+  EXPECT_EQ(view.Rows[2].Text, "Пропуски"_cp);
+
+  g_count = 0;
+  const DtcListView none = DecodeDtcList(FakeDtcError, ResponseStore, kDtcCurrent, *texts);
+  EXPECT_EQ(none.Count(), 0);
+  ASSERT_EQ(none.Rows.size(), 1u);  // one empty row
+  EXPECT_TRUE(none.Rows[0].Code.empty());
+  EXPECT_EQ(DecodeDtcList(nullptr, ResponseStore, kDtcCurrent, *texts).Count(), 0);
+}
+
+TEST(TroubleCodes, ClearSendsTheResetRequestsOnlyWhenAsked) {
+  auto table = std::make_unique<vorta::RequestTable>();
+  struct Case {
+    std::uint16_t count, reset;
+    bool withReset;
+    std::uint16_t resetAfter;
+    int skipped;  // entries left out, counted from the end
+  };
+  for (const Case& c : {Case{5, 2, false, 2, 2}, Case{5, 2, true, 2, 0}, Case{5, 7, false, 0, 0},
+                        Case{5, 5, false, 5, 5}, Case{0, 0, false, 0, 0}}) {
+    std::memset(table.get(), 0, sizeof *table);
+    table->Count = c.count;
+    table->ResetCount = c.reset;
+    for (int e = 0; e < 6; ++e) table->Entries[e].Skip = 9;
+    PrepareDtcClear(*table, c.withReset);
+    EXPECT_EQ(table->ResetCount, c.resetAfter);
+    for (int e = 0; e < c.count; ++e) {
+      EXPECT_EQ(table->Entries[e].Skip, e >= c.count - c.skipped ? 1 : 0)
+          << "count " << c.count << " reset " << c.reset << " entry " << e;
+    }
+    EXPECT_EQ(table->Entries[c.count].Skip, 9);  // nothing past the table
+  }
+}
+
+TEST(TroubleCodes, ReadClearsOnlyTheCodeAreas) {
+  auto memory = std::make_unique<vorta::ResponseMemory>();
+  std::uint8_t* store = memory->Store;
+  const std::uint8_t bytes[2] = {1, 2};
+  vorta::FileSlotBytes(vorta::Slot(store, vorta::kAreaMode07, 3), bytes, 2);
+  vorta::FileSlotBytes(vorta::Slot(store, vorta::kAreaDtc, 255), bytes, 2);
+  vorta::FileSlotBytes(vorta::Slot(store, vorta::kAreaMode01, 0x0C), bytes, 2);
+  auto table = std::make_unique<vorta::RequestTable>();
+  table->Count = 2;
+  table->Entries[0].Skip = table->Entries[1].Skip = 1;
+  PrepareDtcRead(*table, store);
+  EXPECT_EQ(table->Entries[0].Skip + table->Entries[1].Skip, 0);
+  EXPECT_FALSE(vorta::HasData(vorta::Slot(store, vorta::kAreaMode07, 3)));
+  EXPECT_EQ(vorta::Slot(store, vorta::kAreaDtc, 255)[0], 0);  // data zeroed too
+  EXPECT_TRUE(vorta::HasData(vorta::Slot(store, vorta::kAreaMode01, 0x0C)));
+}
+
+TEST(TroubleCodes, ExportLinesHoldBothListsWithTheirCounts) {
+  DtcListView current;
+  current.Rows.emplace_back();  // no codes: one empty row
+  DtcListView stored;
+  stored.Codes = {0x0171, 0x0300};
+  stored.Rows = {{" 001", " P0171", "Бедная смесь"_cp}, {" 002", " P0300", ""}};
+  const std::vector<std::string> lines =
+      DtcExportLines("05.03.2012", "9:07:02", "Camry", "2AZ-FE", current, stored);
+  const std::vector<std::string> expected = {
+      "Дата: 05.03.2012 Время: 9:07:02"_cp,
+      "",
+      "Автомобиль: Camry"_cp,
+      "Тип ECU: 2AZ-FE"_cp,
+      "",
+      "Текущие ошибки ECU (0)"_cp,
+      "  ",
+      "",
+      "Сохраненные ошибки ECU (2)"_cp,
+      " 001  P0171 "_cp + std::string("Бедная смесь"_cp),
+      " 002  P0300 ",
+  };
+  EXPECT_EQ(lines, expected);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,47 @@
+#include "uikit/widgets.h"
+
+#include <QFont>
+#include <QLabel>
+#include <QToolButton>
+#include <algorithm>
+
+#include "link/link_globals.h"
+#include "uikit/ui_support.h"
+
+namespace kestrel::ui {
+
+QToolButton* MakeSpeedButton(QWidget* parent, int x, int y, int size, std::string_view hint) {
+  auto* b = new QToolButton(parent);
+  b->setGeometry(x, y, size, size);
+  b->setToolTip(Text(hint));
+  b->setFocusPolicy(Qt::NoFocus);  // speed buttons take no focus
+  const int icon = size > 20 ? 32 : 15;
+  b->setIconSize(QSize(icon, icon));
+  return b;
+}
+
+void SetGlyph(QToolButton* button, const char* file) {
+  const QPixmap glyph = Glyph(QString::fromLatin1(file));
+  button->setIcon(glyph.isNull() ? QIcon() : QIcon(glyph));
+}
+
+StatusPair MakeStatusPair(QWidget* parent, int x, int y, int statusX, int right, const QFont& font,
+                          const QString& initial) {
+  StatusPair pair;
+  pair.Caption = new QLabel(QStringLiteral("K-Line:"), parent);
+  pair.Caption->setFont(font);
+  pair.Caption->move(x, y);
+  pair.Caption->adjustSize();
+  pair.Status = new QLabel(initial, parent);
+  pair.Status->setFont(font);
+  const int at = std::max(statusX, pair.Caption->x() + pair.Caption->width() + 4);
+  pair.Status->setGeometry(at, y, std::max(right - at, 1), pair.Caption->height());
+  return pair;
+}
+
+void ShowLinkStatus(QLabel* label, std::uint16_t status, std::uint16_t error, bool dashboard) {
+  const QString text = Text(LinkStatusText(status, error, dashboard));
+  if (label->text() != text) label->setText(text);
+}
+
+}  // namespace kestrel::ui
