@@ -185,15 +185,15 @@ ExportResult WriteExport(ExportKind kind, const std::vector<std::string>& lines,
     file = std::fopen(result.path.c_str(), "wbx");
     if (file != nullptr) break;
     if (errno != EEXIST) {
-      result.error = std::string("Не удается создать файл \""_cpsv) + result.path + "\": " +
-                     SystemErrorText(errno);
+      result.error = std::string("Не удается создать файл \""_cpsv) + result.path +
+                     "\": " + SystemErrorText(errno);
       return result;
     }
   }
 
   if (const int err = WriteLines(file, lines); err != 0) {
-    result.error = std::string("Не удается записать файл \""_cpsv) + result.path + "\": " +
-                   SystemErrorText(err);
+    result.error = std::string("Не удается записать файл \""_cpsv) + result.path +
+                   "\": " + SystemErrorText(err);
     std::remove(result.path.c_str());
     return result;
   }
@@ -213,15 +213,15 @@ ExportResult WriteTextFile(const std::vector<std::string>& lines, std::string_vi
   const std::string temp = result.path + ".$$$";
   std::FILE* file = std::fopen(temp.c_str(), "wb");
   if (file == nullptr) {
-    result.error = std::string("Не удается создать файл \""_cpsv) + result.path + "\": " +
-                   SystemErrorText(errno);
+    result.error = std::string("Не удается создать файл \""_cpsv) + result.path +
+                   "\": " + SystemErrorText(errno);
     return result;
   }
   int err = WriteLines(file, lines);
   if (err == 0 && std::rename(temp.c_str(), result.path.c_str()) != 0) err = errno;
   if (err != 0) {
-    result.error = std::string("Не удается записать файл \""_cpsv) + result.path + "\": " +
-                   SystemErrorText(err);
+    result.error = std::string("Не удается записать файл \""_cpsv) + result.path +
+                   "\": " + SystemErrorText(err);
     std::remove(temp.c_str());
     return result;
   }

@@ -209,7 +209,8 @@ TEST_F(RefreshValuesTest, EveryRowIsAskedAndOnlyChangedTextsAreWritten) {
   g_texts[3] = "";
   g_seen.clear();
 
-  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed), 2);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed),
+            2);
   ASSERT_EQ(g_seen.size(), 4u);
   EXPECT_EQ(g_seen[0].service, 0x21);
   EXPECT_EQ(g_seen[0].format, 0x3A);
@@ -225,16 +226,19 @@ TEST_F(RefreshValuesTest, EveryRowIsAskedAndOnlyChangedTextsAreWritten) {
 
   // Nothing new: nothing written. One text changes: only its row.
   changed.clear();
-  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed), 0);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed),
+            0);
   g_texts[0] = "11";
-  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed), 1);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed),
+            1);
   EXPECT_EQ(changed, (std::vector<int>{0}));
   EXPECT_EQ(rows->Rows[0].Cells[kColValue], "11");
 
   // A text that empties clears the cell.
   changed.clear();
   g_texts[1] = "";
-  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed), 1);
+  EXPECT_EQ(RefreshRowValues(*rows, ResponseBlock, FakePidval, RowKeys::Live(), *cache, changed),
+            1);
   EXPECT_EQ(rows->Rows[1].Cells[kColValue], "");
 
   // Freeze-frame rows: the frame number as second identifier and the first
