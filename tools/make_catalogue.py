@@ -84,7 +84,8 @@ def info_requests(frame):
             [frame(0x09, t) for t in (0x00, 0x02, 0x04, 0x06)])
 
 
-def configuration(car, ecu, folder, protocol, w5, displacement, lists, kw2="8F"):
+def configuration(car, ecu, folder, protocol, w5, displacement, lists, kw2="8F",
+                  map_correction=100):
     settings = [
         car, ecu, folder,
         "COM1",    # 4 port (ports.ini maps it to a device)
@@ -110,7 +111,7 @@ def configuration(car, ecu, folder, protocol, w5, displacement, lists, kw2="8F")
         "4",       # 24 cylinders
         str(displacement),  # 25 displacement, ml
         "760",     # 26 fuel coefficient
-        "100",     # 27 MAP correction, per cent
+        str(map_correction),  # 27 MAP correction, per cent
     ]
     dashboard, live, freeze, dtc_read, dtc_clear, reset_count, info = lists
     lines = list(settings)
@@ -184,7 +185,10 @@ def carina():
                          "ECU\\TOYOTA9141", 2, 400, 1762,
                          (dashboard, live, freeze, dtc_read, dtc_clear, 0,
                           info_requests(f) + tail),
-                         kw2="08")  # ISO 9141 key bytes 08 08: the tester answers F7
+                         kw2="08",  # ISO 9141 key bytes 08 08: the tester answers F7
+                         # The fuel figures from the manifold pressure assume full
+                         # cylinders; this engine fills about 70 % of them at part load.
+                         map_correction=70)
 
 
 # --------------------------------------------------------------------------- VORTA.ini
