@@ -65,6 +65,8 @@ DrivePoint Drive(const Scenario& s, double t) {
   return p;
 }
 
+// A four-speed automatic: D uses all four gears (three with overdrive off),
+// 3 up to third, 2 up to second, L and R first only.
 int AutoGear(char selector, double v, bool od_off) {
   switch (selector) {
     case 'P':
@@ -77,8 +79,8 @@ int AutoGear(char selector, double v, bool od_off) {
       break;
   }
   int g = v < 18 ? 1 : v < 35 ? 2 : v < 55 ? 3 : 4;
+  if (selector == '3' || od_off) g = std::min(g, 3);
   if (selector == '2') g = std::min(g, 2);
-  if (od_off) g = std::min(g, 3);
   return g;
 }
 
@@ -109,7 +111,7 @@ VehicleState Simulate(const Scenario& s, double t, const ActuatorOverrides& forc
   const double warm = span > 0 ? std::clamp((v.coolant - s.coolant_start) / span, 0.0, 1.0) : 1.0;
 
   v.idle_target = s.idle_rpm + (s.cold_idle_rpm - s.idle_rpm) * (1 - warm);
-  if (v.selector == 'D' || v.selector == 'R' || v.selector == '2' || v.selector == 'L') {
+  if (v.selector != 'P' && v.selector != 'N') {
     v.idle_target -= 50;  // the torque converter loads the engine in gear
   }
   if (forced.idle_delta_rpm) v.idle_target += *forced.idle_delta_rpm;
@@ -157,6 +159,7 @@ VehicleState Simulate(const Scenario& s, double t, const ActuatorOverrides& forc
   } else {
     v.load = 24 + v.speed * 0.15;
   }
+  v.load_signal_v = 1.2 + v.load / 100;
   v.map = std::clamp(20 + v.load * 0.8, 20.0, 101.0);
   v.baro = 101;
   const double ve = 0.55 + 0.3 * v.load / 100;
@@ -168,6 +171,7 @@ VehicleState Simulate(const Scenario& s, double t, const ActuatorOverrides& forc
   v.fuel_status = v.closed_loop ? 2 : (warming ? 1 : 4);
   v.ltft = v.closed_loop ? s.ltft : 0;
   v.stft = v.closed_loop ? 3 * std::sin(kTwoPi * t / 1.7) : 0;
+  v.purge = v.closed_loop && v.speed > 30 ? 40 : 0;
   if (v.fuel_cut) {
     v.lambda = 1.99;
   } else if (v.closed_loop) {
@@ -175,6 +179,9 @@ VehicleState Simulate(const Scenario& s, double t, const ActuatorOverrides& forc
   } else {
     v.lambda = warming ? 0.92 : 0.88;
   }
+  // In closed loop the ECU aims at the stoichiometric mixture; the oxygen
+  // sensor's swing around it is not part of the command.
+  v.lambda_commanded = v.closed_loop ? 1.0 : v.lambda;
   if (v.fuel_cut) {
     v.o2_s1 = 0.05;
   } else if (v.closed_loop) {
@@ -236,29 +243,37 @@ constexpr std::uint8_t kStandard[] = {0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 
                                       0x1C, 0x1F, 0x21, 0x2E, 0x2F, 0x30, 0x31, 0x33, 0x3C,
                                       0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x49, 0x4A, 0x4C};
 // Toyota-family local identifiers the model computes.
-constexpr std::uint8_t kFamily[] = {0xB1, 0xB4, 0xBB, 0xE1, 0xE2, 0xE3,
+constexpr std::uint8_t kFamily[] = {0x9B, 0xB1, 0xB4, 0xBB, 0xE1, 0xE2, 0xE3,
                                     0xE4, 0xE8, 0xF8, 0xF9, 0xFC, 0xFD};
+// Of those, the ones of the automatic transmission: a car with a manual
+// gearbox does not answer them.
+constexpr std::uint8_t kTransmission[] = {0xB1, 0xB4, 0xBB, 0xF8, 0xF9, 0xFC, 0xFD};
 
 bool In(const std::uint8_t* b, const std::uint8_t* e, std::uint8_t id) {
   return std::find(b, e, id) != e;
 }
 
-std::uint16_t SelectorBits(char sel) {
+// LID F9, AB: one bit for each lever position the shift-position switch
+// reports, 0x001 "3", 0x004 D, 0x100 L, 0x200 2, 0x400 R, and 0x1000 while
+// the overdrive switch is off. N has no bit: none of 0x70F is set. P has none
+// either: the park/neutral contact is one switch, closed in P and in N, so
+// the engine ECU cannot tell them apart and reports park like neutral.
+// 0x002 and 0x008 (S) stay clear: this gearbox has no such positions.
+std::uint16_t SelectorBits(char sel, bool od_off) {
+  std::uint16_t bits = od_off ? 0x1000 : 0;
   switch (sel) {
-    case 'P':
-      return 0x0001;
-    case 'R':
-      return 0x0002;
-    case 'N':
-      return 0x0004;
+    case '3':
+      return bits | 0x0001;
     case 'D':
-      return 0x0008;
-    case '2':
-      return 0x0010;
+      return bits | 0x0004;
     case 'L':
-      return 0x0020;
-    default:
-      return 0;
+      return bits | 0x0100;
+    case '2':
+      return bits | 0x0200;
+    case 'R':
+      return bits | 0x0400;
+    default:  // P, N
+      return bits;
   }
 }
 
@@ -333,7 +348,7 @@ std::optional<Bytes> Standard(std::uint8_t id, const Scenario& s, const VehicleS
       Put16(b, v.distance_mil);
       break;
     case 0x2E:
-      b = {U8(v.closed_loop && v.speed > 30 ? 40 * 255 / 100.0 : 0)};
+      b = {U8(v.purge * 255 / 100)};
       break;
     case 0x2F:
       b = {U8(v.fuel_level * 255 / 100)};
@@ -357,7 +372,7 @@ std::optional<Bytes> Standard(std::uint8_t id, const Scenario& s, const VehicleS
       Put16(b, v.load * 255 / 100);
       break;
     case 0x44:
-      Put16(b, (v.closed_loop ? 1.0 : v.lambda) / 0.0000305);
+      Put16(b, v.lambda_commanded / 0.0000305);
       break;
     case 0x45:
       b = {U8(v.throttle_opening * 255 / 100)};
@@ -383,9 +398,15 @@ std::optional<Bytes> Standard(std::uint8_t id, const Scenario& s, const VehicleS
   return b;
 }
 
-std::optional<Bytes> Family(std::uint8_t id, const VehicleState& v) {
+std::optional<Bytes> Family(std::uint8_t id, const Scenario& s, const VehicleState& v) {
+  if (!s.automatic && In(std::begin(kTransmission), std::end(kTransmission), id)) {
+    return std::nullopt;
+  }
   Bytes b;
   switch (id) {
+    case 0x9B:
+      b = {U8(v.ambient + 40)};
+      break;
     case 0xB1:
       b = {U8(v.throttle_opening * 255 / 100)};
       break;
@@ -399,7 +420,7 @@ std::optional<Bytes> Family(std::uint8_t id, const VehicleState& v) {
       b = {v.e1[0], v.e1[1]};
       break;
     case 0xE2:
-      b = {U8(v.idle_target / 25), U8((1.2 + v.load / 100) * 255 / 3.97)};
+      b = {U8(v.idle_target / 25), U8(v.load_signal_v * 255 / 3.97)};
       break;
     case 0xE3:
       Put16(b, v.battery / 0.0125);
@@ -415,7 +436,7 @@ std::optional<Bytes> Family(std::uint8_t id, const VehicleState& v) {
       b = {static_cast<std::uint8_t>((v.gear & 7) | (v.lockup ? 0x08 : 0) | (v.od_off ? 0x10 : 0))};
       break;
     case 0xF9: {
-      const std::uint16_t sel = SelectorBits(v.selector);
+      const std::uint16_t sel = SelectorBits(v.selector, v.od_off);
       b = {static_cast<std::uint8_t>(sel >> 8), static_cast<std::uint8_t>(sel & 0xFF)};
       break;
     }
@@ -444,7 +465,7 @@ std::optional<Bytes> Encode(std::uint8_t service, std::uint8_t id, const Scenari
                             const VehicleState& v) {
   if (!ModelKnows(service, id)) return std::nullopt;
   if (auto b = Standard(id, s, v)) return b;
-  return Family(id, v);
+  return Family(id, s, v);
 }
 
 }  // namespace kestrel::ecusim

@@ -29,13 +29,15 @@ struct VehicleState {
   double speed = 0;     // km/h
   double accel = 0;     // km/h per second
   double distance = 0;  // km driven since the start
-  char selector = 'P';
+  char selector = 'P';  // lever: P R N D 3 2 L (a manual gearbox: N standing, D moving)
   int gear = 0;
   bool lockup = false, od_off = false;
   double coolant = 0, fluid = 0, iat = 0, ambient = 0;
   double load = 0, throttle = 0, throttle_opening = 0;
+  double load_signal_v = 0;  // the load sensor's output, V (LID E2)
+  double purge = 0;          // commanded canister purge, percent
   double map = 0, baro = 101, maf = 0;
-  double lambda = 1.0, stft = 0, ltft = 0;
+  double lambda = 1.0, lambda_commanded = 1.0, stft = 0, ltft = 0;
   double o2_s1 = 0.45, o2_s2 = 0.6;
   double inj_ms = 0, timing = 0;
   double battery = 14.1, cat_temp = 400, fuel_level = 60;

@@ -2,8 +2,11 @@
 """Writes the shipped ECU catalogue under data/ECU.
 
 The catalogue is data that comes with Kestrel: three configuration files
-(ECU/*.ini) and two ECU folders (ECU/TOYOTA, ECU/TOYOTA9141), each with its
-parameter definitions VORTA.ini and trouble-code texts dtc.ini. The program
+(ECU/*.ini) and an ECU folder for each of them (ECU/TOYOTA for the Camry,
+ECU/TOYOTA_3ZZ for the Corolla, ECU/TOYOTA9141 for the Carina), each with its
+parameter definitions VORTA.ini and trouble-code texts dtc.ini. Every car
+matches a scenario of the simulated ECU (ecusim/scenarios): engine, gearbox,
+protocol, identifiers and trouble codes. The program
 reads them by line position, in code page 1251 with CR LF line ends, so this
 script is the readable source and the files it writes are committed.
 
@@ -51,7 +54,17 @@ TESTS_FULL = [(0x18, 0x64, 0x00), (0x0C, 0xFF, 0x80), (0x01, 0x80, 0x00),
               (0x13, 0x01, 0x00), (0x14, 0x02, 0x00), (0x15, 0x04, 0x00)]
 TESTS_9141 = [(0x18, 0x64, 0x00), (0x13, 0x01, 0x00), (0x14, 0x02, 0x00)]
 
-FREEZE_PIDS = [0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11]
+FREEZE_PIDS = [0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0C, 0x0D, 0x0E, 0x0F, 0x11]
+
+
+def freeze_requests(frame, air_pid=None):
+    """Service 02 requests of frame 0. A car whose ECU folder defines fuel
+    quantities on its air PID (0B or 10 of service 01) does not ask that PID
+    in freeze frames: every service 01 definition of a PID also names a
+    freeze-frame row, and service 02 has no derived quantities, so the fuel
+    rows would show the raw air value there."""
+    pids = sorted(FREEZE_PIDS + ([] if air_pid is None else [air_pid]))
+    return [frame(0x02, p, 0x00) for p in pids]
 
 
 def test_requests(frame, tests):
@@ -71,7 +84,8 @@ def info_requests(frame):
             [frame(0x09, t) for t in (0x00, 0x02, 0x04, 0x06)])
 
 
-def configuration(car, ecu, folder, protocol, w5, displacement, lists, kw2="8F"):
+def configuration(car, ecu, folder, protocol, w5, displacement, lists, kw2="8F",
+                  map_correction=100):
     settings = [
         car, ecu, folder,
         "COM1",    # 4 port (ports.ini maps it to a device)
@@ -97,7 +111,7 @@ def configuration(car, ecu, folder, protocol, w5, displacement, lists, kw2="8F")
         "4",       # 24 cylinders
         str(displacement),  # 25 displacement, ml
         "760",     # 26 fuel coefficient
-        "100",     # 27 MAP correction, per cent
+        str(map_correction),  # 27 MAP correction, per cent
     ]
     dashboard, live, freeze, dtc_read, dtc_clear, reset_count, info = lists
     lines = list(settings)
@@ -122,7 +136,8 @@ def camry():
             local21(f, [0x04, 0x05, 0x06, 0x07, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11,
                         0xB4, 0xBB, 0xE1, 0xE2, 0xE3, 0xE4, 0xE8, 0xF8, 0xF9, 0xFC, 0xFD]) +
             test_requests(f, TESTS_FULL))
-    freeze = [f(0x02, p, 0x00) for p in FREEZE_PIDS]
+    # 2AZ-FE measures the air by mass (PID 10); its fuel rows are service 21 ones.
+    freeze = freeze_requests(f, air_pid=0x10)
     dtc_read = [f(0x03), f(0x07)]
     dtc_clear = [f(0x04), f(0x14, 0xFF, 0x00), f(0x11, 0x01)]
     return configuration("Toyota Camry (ACV30) 2.4", "2AZ-FE, АКПП U241E, ISO 14230 Fast init",
@@ -133,38 +148,47 @@ def camry():
 def corolla():
     f = kwp
     dashboard = mode01(f, [0x01, 0x04, 0x05, 0x06, 0x07, 0x0C, 0x0D, 0x0F, 0x10, 0x11])
+    # The fuel rows of PID 10 read the speed, intake temperature and trims of
+    # service 01 too. The ambient temperature comes from LID 9B, which the
+    # module decodes as A - 40 like the ECU encodes it (PID 46 it reads as A).
     live = (mode01(f, [0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11,
-                       0x13, 0x14, 0x15, 0x1F, 0x21, 0x2E, 0x2F, 0x33, 0x3C, 0x42, 0x43, 0x45,
-                       0x46]) +
-            local21(f, [0xE1, 0xE3, 0xE8]) +
+                       0x13, 0x14, 0x15, 0x1F, 0x21, 0x2E, 0x2F, 0x33, 0x3C, 0x42, 0x43,
+                       0x45]) +
+            local21(f, [0x9B, 0xE1, 0xE3, 0xE8]) +
             test_requests(f, TESTS_FULL))
-    freeze = [f(0x02, p, 0x00) for p in FREEZE_PIDS]
+    freeze = freeze_requests(f)
     dtc_read = [f(0x03), f(0x07)]
     dtc_clear = [f(0x04), f(0x11, 0x01)]
-    return configuration("Toyota Corolla (ZZE121) 1.6", "3ZZ-FE, МКПП, ISO 14230 5-baud init",
-                         "ECU\\TOYOTA", 0, 400, 1598,
+    return configuration("Toyota Corolla (ZZE121) 1.6", "3ZZ-FE, МКПП (5 ступеней), ISO 14230 5-baud init",
+                         "ECU\\TOYOTA_3ZZ", 0, 400, 1598,
                          (dashboard, live, freeze, dtc_read, dtc_clear, 1, info_requests(f)))
 
 
 def carina():
     f = iso9141
-    dashboard = mode01(f, [0x01, 0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0D, 0x0F, 0x11])
+    # 7A-FE measures the air by manifold pressure (PID 0B, no PID 10); the
+    # engine ECU also drives the automatic gearbox (LIDs B4, BB, F8, F9).
+    dashboard = (mode01(f, [0x01, 0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0D, 0x0F, 0x11]) +
+                 local21(f, [0xB4, 0xF8, 0xF9]))
     live = (mode01(f, [0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x11,
                        0x13, 0x14, 0x15, 0x1C]) +
-            local21(f, [0xE1, 0xE3]) +
+            local21(f, [0xB4, 0xBB, 0xE1, 0xE3, 0xF8, 0xF9]) +
             test_requests(f, TESTS_9141))
     # An ISO 9141 answer has no length: the receiver files it when the next
     # frame begins. The one-pass lists therefore end with a harmless request
     # (the supported-PID mask) so that their last real answer is filed too.
     tail = [f(0x01, 0x00)]
-    freeze = [f(0x02, p, 0x00) for p in FREEZE_PIDS] + tail
+    freeze = freeze_requests(f) + tail
     dtc_read = [f(0x03), f(0x07)] + tail
     dtc_clear = [f(0x04)] + tail
-    return configuration("Toyota Carina E (AT190) 1.8", "7A-FE, ISO 9141-2",
+    return configuration("Toyota Carina E (AT190) 1.8", "7A-FE, АКПП (4 ступени, O/D), ISO 9141-2",
                          "ECU\\TOYOTA9141", 2, 400, 1762,
                          (dashboard, live, freeze, dtc_read, dtc_clear, 0,
                           info_requests(f) + tail),
-                         kw2="08")  # ISO 9141 key bytes 08 08: the tester answers F7
+                         kw2="08",  # ISO 9141 key bytes 08 08: the tester answers F7
+                         # The fuel figures from the manifold pressure assume full
+                         # cylinders; this engine fills about 70 % of them at part load.
+                         map_correction=70)
 
 
 # --------------------------------------------------------------------------- VORTA.ini
@@ -209,11 +233,26 @@ def common_01():
         ("0143", "Абсолютная нагрузка", "%", "00"),
         ("0144", "Заданный коэффициент избытка воздуха (лямбда)", "", "00"),
         ("0145", "Относительное положение дроссельной заслонки", "%", "00"),
-        ("0146", "Температура окружающего воздуха", "°C", "00"),
         ("0147", "Абсолютное положение дроссельной заслонки B", "%", "00"),
         ("0149", "Положение педали акселератора D", "%", "00"),
         ("014C", "Заданное положение дроссельной заслонки", "%", "00"),
     ]
+
+
+# Fuel quantities of service 01, by what the engine measures its air with.
+# They read their inputs (speed, intake temperature, trims, engine speed)
+# from the Mode 01 area, so the live list asks those PIDs with service 01.
+DERIVED_01 = {
+    "MAP": [
+        ("010B", "Расход воздуха по давлению (MAP)", "г/с", "10"),
+        ("010B", "Расход топлива по давлению (MAP)", "мл/ч", "20"),
+        ("010B", "Расход топлива на 100 км по давлению (MAP)", "л/100км", "30"),
+    ],
+    "MAF": [
+        ("0110", "Расход топлива по расходу воздуха (MAF)", "мл/ч", "20"),
+        ("0110", "Расход топлива на 100 км по расходу воздуха (MAF)", "л/100км", "30"),
+    ],
+}
 
 
 def local_standard():
@@ -243,8 +282,26 @@ def local_standard():
     ]
 
 
-def local_family(automatic):
+# Bit rows of the shift lever, LID F9 AB (selector: high nibble data byte, low
+# nibble bit number): A 0x01 L, 0x02 2, 0x04 R, 0x10 overdrive off; B 0x01 3,
+# 0x04 D. Neutral and park set none of these bits.
+LEVER_BITS = {
+    "R": "03", "2": "02", "L": "01", "3": "11", "D": "13",
+}
+
+
+def lever_rows(positions, overdrive_switch):
+    rows = [("21F9", "Селектор: " + p, "", LEVER_BITS[p]) for p in positions]
+    if overdrive_switch:
+        rows.append(("21F9", "Овердрайв выключен (O/D OFF)", "", "05"))
+    return rows
+
+
+def local_family(lever=None, overdrive_switch=False):
+    """The family's own LIDs; `lever` names the positions of an automatic
+    gearbox's lever that have a bit (None: a manual gearbox)."""
     records = [
+        ("219B", "Температура окружающего воздуха", "°C", "00"),
         ("21E1", "Топливный насос", "", "01"),
         ("21E1", "Вентилятор охлаждения", "", "02"),
         ("21E1", "Клапан продувки адсорбера (EVAP)", "", "03"),
@@ -257,18 +314,13 @@ def local_family(automatic):
         ("21E8", "Дроссель закрыт (холостой ход)", "", "01"),
         ("21E8", "Отсечка топлива", "", "11"),
     ]
-    if automatic:
+    if lever is not None:
         records += [
             ("21B1", "Положение дроссельной заслонки (АКПП)", "%", "00"),
             ("21B4", "Температура жидкости АКПП", "°C", "00"),
             ("21BB", "Передача АКПП", "", "00"),
             ("21F8", "Передача и режимы АКПП", "", "00"),
-            ("21F9", "Селектор: P", "", "11"),
-            ("21F9", "Селектор: R", "", "12"),
-            ("21F9", "Селектор: N", "", "13"),
-            ("21F9", "Селектор: D", "", "14"),
-            ("21F9", "Селектор: 2", "", "15"),
-            ("21F9", "Селектор: L", "", "16"),
+        ] + lever_rows(lever, overdrive_switch) + [
             ("21FC", "Обороты турбины гидротрансформатора", "об/мин", "00"),
             ("21FD", "Обороты выходного вала АКПП", "об/мин", "00"),
         ]
@@ -294,9 +346,9 @@ def vehicle_info():
     ]
 
 
-def vorta(full):
-    records = (common_01() + local_standard() + local_family(automatic=full) + tests(full) +
-               vehicle_info())
+def vorta(family, full_tests, air=None):
+    derived = DERIVED_01[air] if air else []
+    records = common_01() + derived + local_standard() + family + tests(full_tests) + vehicle_info()
     lines = []
     for code, name, unit, selector in records:
         lines += [code, name, unit, selector]
@@ -323,6 +375,38 @@ def dtc_codes():
         add(base + 3, "Цепь " + what + ": высокий уровень сигнала")
         add(base + 4, "Цепь " + what + ": прерывистый сигнал")
 
+    def circuit3(base, what, first="неисправность"):
+        add(base, "Цепь " + what + ": " + first)
+        add(base + 1, "Цепь " + what + ": низкий уровень сигнала")
+        add(base + 2, "Цепь " + what + ": высокий уровень сигнала")
+
+    # Variable valve timing: camshaft "A" is the intake one, "B" the exhaust one.
+    for bank, base in ((1, 10), (2, 20)):
+        for letter, offset in (("A (впускной)", 0), ("B (выпускной)", 3)):
+            where = "распредвала %s, Головка %d" % (letter, bank)
+            add(base + offset, "Цепь привода изменения фаз " + where + ": неисправность")
+            add(base + offset + 1, "Фазы " + where + ": слишком ранние / характеристика системы")
+            add(base + offset + 2, "Фазы " + where + ": слишком поздние")
+    for code, where in ((16, "Головка 1, датчик A"), (17, "Головка 1, датчик B"),
+                        (18, "Головка 2, датчик A"), (19, "Головка 2, датчик B")):
+        add(code, "Рассогласование положений коленвала и распредвала (" + where + ")")
+    heaters = [(30, 53, "Головка 1, датчик 1"), (36, 54, "Головка 1, датчик 2"),
+               (42, 55, "Головка 1, датчик 3"), (50, 59, "Головка 2, датчик 1"),
+               (56, 60, "Головка 2, датчик 2"), (62, 61, "Головка 2, датчик 3")]
+    for base, resistance, where in heaters:
+        circuit3(base, "управления подогревом датчика O2 (" + where + ")")
+        add(resistance, "Сопротивление подогревателя датчика O2 (" + where + ") вне нормы")
+    add(68, "Рассогласование сигналов датчика MAP / MAF и датчика положения дроссельной заслонки")
+    add(69, "Рассогласование сигналов датчиков абсолютного и атмосферного давления")
+    circuit5(70, "датчика температуры окружающего воздуха")
+    for base, what in ((75, "впускных клапанов, Головка 1"), (78, "выпускных клапанов, Головка 1"),
+                       (81, "впускных клапанов, Головка 2"), (84, "выпускных клапанов, Головка 2")):
+        circuit3(base, "электромагнитного клапана управления " + what)
+    add(87, "Давление топлива в рампе / системе: слишком низкое")
+    add(88, "Давление топлива в рампе / системе: слишком высокое")
+    add(89, "Регулятор давления топлива 1: неверная характеристика")
+    add(90, "Цепь управления регулятором давления топлива 1: неисправность")
+    circuit5(95, "датчика температуры воздуха на впуске 2")
     circuit5(100, "датчика массового расхода воздуха (MAF)")
     circuit5(105, "датчика абсолютного давления (MAP) / атмосферного давления")
     circuit5(110, "датчика температуры воздуха на впуске")
@@ -467,12 +551,91 @@ def dtc_codes():
         add(base + 3, "Электромагнитный клапан переключения %s: электрическая неисправность"
             % letter)
     add(780, "Неисправность при переключении передач")
+
+    # The maker's own codes (P1xxx) of these engines and gearboxes.
+    add(1100, "Цепь датчика атмосферного давления (BARO): неисправность")
+    add(1120, "Цепь датчика положения педали акселератора: неисправность")
+    add(1121, "Датчик положения педали акселератора: выход из диапазона / характеристика")
+    add(1125, "Цепь электродвигателя управления дроссельной заслонкой: неисправность")
+    add(1126, "Цепь электромагнитной муфты привода дроссельной заслонки: неисправность")
+    add(1127, "Цепь питания исполнительного механизма ETCS: неисправность")
+    add(1128, "Заклинивание электродвигателя управления дроссельной заслонкой")
+    add(1129, "Электронная система управления дроссельной заслонкой (ETCS): неисправность")
+    for bank, base in ((1, 1130), (2, 1150)):
+        where = "датчика состава смеси A/F (Головка %d, датчик 1)" % bank
+        add(base, "Цепь " + where + ": выход из диапазона / характеристика")
+        add(base + 3, "Цепь " + where + ": медленный отклик")
+        add(base + 5, "Цепь подогревателя " + where + ": неисправность / медленный отклик")
+    add(1200, "Цепь реле топливного насоса: неисправность")
+    for n, code in enumerate((1300, 1305, 1310, 1315), start=1):
+        add(code, "Цепь коммутатора зажигания №%d: неисправность" % n)
+    add(1335, "Нет сигнала датчика положения коленвала при работающем двигателе")
+    add(1346, "Датчик VVT (положения распредвала, Головка 1): выход из диапазона / характеристика")
+    add(1349, "Система изменения фаз газораспределения VVT (Головка 1): неисправность")
+    add(1400, "Датчик положения вспомогательной дроссельной заслонки: неисправность")
+    add(1401, "Датчик положения вспомогательной дроссельной заслонки: выход из диапазона / "
+        "характеристика")
+    add(1410, "Цепь датчика положения клапана EGR: неисправность")
+    add(1411, "Цепь датчика положения клапана EGR: выход из диапазона / характеристика")
+    add(1500, "Цепь сигнала стартера: неисправность")
+    add(1520, "Сигнал выключателя стоп-сигналов: неисправность")
+    add(1565, "Цепь главного выключателя круиз-контроля: неисправность")
+    add(1600, "Цепь постоянного питания блока управления (BATT): неисправность")
+    add(1605, "Процессор управления по детонации: неисправность")
+    add(1630, "Противобуксовочная система: неисправность")
+    add(1633, "Блок управления: неисправность цепи ETCS")
+    add(1652, "Цепь управления клапаном регулирования холостого хода (IACV): неисправность")
+    add(1656, "Цепь клапана управления маслом (OCV) системы VVT (Головка 1): неисправность")
+    add(1725, "Цепь датчика оборотов турбины (NT): неисправность")
+    add(1730, "Цепь датчика оборотов промежуточного вала (NC2): неисправность")
+    add(1760, "Цепь линейного электромагнитного клапана регулирования давления (SLT): "
+        "неисправность")
+    add(1765, "Цепь линейного электромагнитного клапана блокировки гидротрансформатора (SLU): "
+        "неисправность")
+    add(1780, "Выключатель положения парковки / нейтрали: неисправность")
+
+    # Generic codes of the P2xxx range: electronic throttle, pedal, oxygen
+    # sensors, evaporative system, gearbox solenoids.
+    add(2100, "Цепь электродвигателя привода дроссельной заслонки: обрыв")
+    add(2101, "Цепь электродвигателя привода дроссельной заслонки: выход из диапазона / "
+        "характеристика")
+    add(2102, "Цепь электродвигателя привода дроссельной заслонки: низкий уровень сигнала")
+    add(2103, "Цепь электродвигателя привода дроссельной заслонки: высокий уровень сигнала")
+    add(2111, "Привод дроссельной заслонки: заклинивание в открытом положении")
+    add(2112, "Привод дроссельной заслонки: заклинивание в закрытом положении")
+    add(2118, "Ток электродвигателя привода дроссельной заслонки: выход из диапазона / "
+        "характеристика")
+    add(2119, "Корпус дроссельной заслонки с электроприводом: выход из диапазона / характеристика")
+    circuit5(2120, "датчика положения педали акселератора D")
+    circuit5(2125, "датчика положения педали акселератора E")
+    add(2135, "Рассогласование сигналов датчиков положения дроссельной заслонки A и B")
+    add(2138, "Рассогласование сигналов датчиков положения педали акселератора D и E")
+    for bank, base in ((1, 2195), (2, 2197)):
+        where = "датчика O2 (Головка %d, датчик 1)" % bank
+        add(base, "Сигнал " + where + " постоянно показывает бедную смесь")
+        add(base + 1, "Сигнал " + where + " постоянно показывает богатую смесь")
+    for base, what in ((2237, "положительным"), (2251, "отрицательным")):
+        circuit3(base, "управления " + what + " током датчика O2 (Головка 1, датчик 1)", "обрыв")
+    add(2401, "Цепь управления насосом проверки герметичности EVAP: низкий уровень сигнала")
+    add(2402, "Цепь управления насосом проверки герметичности EVAP: высокий уровень сигнала")
+    add(2419, "Цепь управления переключающим клапаном EVAP: низкий уровень сигнала")
+    add(2420, "Цепь управления переключающим клапаном EVAP: высокий уровень сигнала")
+    add(2610, "Внутренний таймер блока управления при выключенном двигателе: неисправность")
+    add(2714, "Электромагнитный клапан регулирования давления D: неверная характеристика / "
+        "не включается")
+    add(2716, "Электромагнитный клапан регулирования давления D: электрическая неисправность")
+    add(2757, "Клапан регулирования давления муфты блокировки гидротрансформатора: неверная "
+        "характеристика / не включается")
+    add(2759, "Клапан регулирования давления муфты блокировки гидротрансформатора: "
+        "электрическая неисправность")
+    add(2769, "Цепь муфты блокировки гидротрансформатора: низкий уровень сигнала")
+    add(2770, "Цепь муфты блокировки гидротрансформатора: высокий уровень сигнала")
     return codes
 
 
 def dtc():
     lines = []
-    for code, text in dtc_codes():
+    for code, text in sorted(dtc_codes()):
         lines += ["%04d" % code, text]
     return lines
 
@@ -484,9 +647,18 @@ def files():
         "CAMRY_2AZ.ini": camry(),
         "COROLLA_3ZZ.ini": corolla(),
         "CARINA_7AFE.ini": carina(),
-        os.path.join("TOYOTA", "VORTA.ini"): vorta(full=True),
+        # Camry: U241E, lever P R N D 3 2 L; fuel rows by LID (service 21).
+        os.path.join("TOYOTA", "VORTA.ini"):
+            vorta(local_family(lever="RD32L"), full_tests=True),
         os.path.join("TOYOTA", "dtc.ini"): dtc(),
-        os.path.join("TOYOTA9141", "VORTA.ini"): vorta(full=False),
+        # Corolla: manual gearbox; fuel rows of service 01 from the air mass.
+        os.path.join("TOYOTA_3ZZ", "VORTA.ini"):
+            vorta(local_family(), full_tests=True, air="MAF"),
+        os.path.join("TOYOTA_3ZZ", "dtc.ini"): dtc(),
+        # Carina: four speeds, lever P R N D 2 L and an overdrive switch; fuel
+        # rows of service 01 from the manifold pressure.
+        os.path.join("TOYOTA9141", "VORTA.ini"):
+            vorta(local_family(lever="RD2L", overdrive_switch=True), full_tests=False, air="MAP"),
         os.path.join("TOYOTA9141", "dtc.ini"): dtc(),
     }
 

@@ -2,8 +2,10 @@
 // buttons and the port device line.
 #include "config/ui/settings_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -95,6 +97,23 @@ TEST_F(SettingsWindowTest, EditsTakeEffectOnClosingByAnyMeans) {
   EXPECT_EQ(StartRequest, 0) << "the dashboard's start request is not the window's to set";
 }
 
+TEST_F(SettingsWindowTest, AddressFieldsTakeTypedAndPastedDigitsInUpperCase) {
+  ShowAndClose([&](TForm12*) {
+    QLineEdit* kw2 = Hex(kFieldKw2);
+    kw2->clear();
+    for (const char c : {'8', 'f'}) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(c)));
+      QApplication::sendEvent(kw2, &press);
+    }
+    EXPECT_EQ(kw2->text(), QStringLiteral("8F"));
+    Hex(kFieldTesterAddress)->selectAll();
+    Hex(kFieldTesterAddress)->insert(QStringLiteral("e1"));  // what a paste does
+    EXPECT_EQ(Hex(kFieldTesterAddress)->text(), QStringLiteral("E1"));
+  });
+  EXPECT_EQ(LinkSettings.Kw2, 0x8F);
+  EXPECT_EQ(LinkSettings.TesterAddress, 0xE1);
+}
+
 TEST_F(SettingsWindowTest, NumberFieldsClampTypedTextOnLeaving) {
   QSpinBox* w4 = Number(kFieldW4);  // 10..50
   auto type = [&](const char* text) {
@@ -113,7 +132,7 @@ TEST_F(SettingsWindowTest, WriterRewritesOnlyTheSettingsLines) {
   ShowAndClose([&](TForm12* w) {
     Number(kFieldW5)->setValue(500);
     Check(kFieldLog)->setChecked(true);
-    Hex(kFieldEcuAddress)->setText(QStringLiteral("1a"));  // written as typed
+    Hex(kFieldEcuAddress)->setText(QStringLiteral("1a"));  // the field holds it as 1A
     w->SpeedButton2Click();
   });
   const std::vector<std::string> got = ReadLinesUtf8("ecu.ini");
@@ -122,7 +141,7 @@ TEST_F(SettingsWindowTest, WriterRewritesOnlyTheSettingsLines) {
   want[5] = "500";
   want[8] = "12";
   want[15] = "-1";
-  want[18] = "1a";
+  want[18] = "1A";
   EXPECT_EQ(got, want);
   EXPECT_FALSE(fs::exists("$.$$$"));
   EXPECT_TRUE(boxes_.empty());

@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QValidator>
 
 #include "common/cp1251.h"
 #include "config/config_globals.h"
@@ -50,6 +51,17 @@ class NumberField : public QSpinBox {
   FieldId id_;
 };
 
+// The address fields take what is typed in upper case: HexToByte knows only
+// the digits "0123456789ABCDEF", so a typed "8f" would be read as 0x7F.
+class UpperCaseHex : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& text, int&) const override {
+    text = text.toUpper();
+    return Acceptable;
+  }
+};
+
 // Layout of the window: two columns of caption and editor, 26 pixels a row.
 constexpr int kRowStep = 26;
 constexpr int kLabelWidth = 96;
@@ -87,6 +99,7 @@ TForm12::TForm12(QWidget* parent) : QDialog(parent) {
       case FieldKind::HexText: {
         auto* edit = new QLineEdit(this);
         edit->setMaxLength(2);
+        edit->setValidator(new UpperCaseHex(edit));
         editor = edit;
         break;
       }

@@ -132,7 +132,7 @@ class WithLink : public ::testing::Test {
   void ReadAndCheck(const char* what) {
     Add({0x01, 0x00});
     Add({0x01, 0x0C});
-    Add({0x21, 0xF9});
+    Add({0x21, 0xE1});
     Add({0x03});
     Add({0x09, 0x02});
     Add({0x3E});  // an ISO 9141 answer is filed when the next frame begins
@@ -143,7 +143,7 @@ class WithLink : public ::testing::Test {
     const Bytes rpm = SlotData(vorta::kMode01Offset, 0x0C);
     ASSERT_EQ(rpm.size(), 2u) << what;
     EXPECT_GT((rpm[0] * 256 + rpm[1]) / 4, 500) << what;
-    EXPECT_EQ(SlotData(vorta::kLocal21Offset, 0xF9), (Bytes{0x00, 0x01})) << what;  // in P
+    EXPECT_EQ(SlotData(vorta::kLocal21Offset, 0xE1), (Bytes{0x01, 0x00})) << what;  // pump on
     EXPECT_EQ(SlotData(vorta::kDtcOffset, 0), (Bytes{0x01, 0x71, 0x03, 0x00, 0x04, 0x20})) << what;
     EXPECT_EQ(SlotData(vorta::kDtcOffset, 1), (Bytes{0x05, 0x00, 0x00, 0x00, 0x00, 0x00})) << what;
     EXPECT_EQ(SlotData(vorta::kMode09Offset, 0x02 * 16 + 5), (Bytes{'2', '3', '4', '5'})) << what;

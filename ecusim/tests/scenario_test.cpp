@@ -24,10 +24,11 @@ TEST(Scenarios, ShippedFilesMatchTheCatalogue) {
     Protocol protocol;
     std::uint8_t kb1, kb2;
     double displacement;
+    bool automatic;
   };
-  for (const Want& w : {Want{"camry_2az_fast", Protocol::Fast14230, 0xEF, 0x8F, 2362},
-                        Want{"corolla_3zz_5baud", Protocol::FiveBaud14230, 0xEF, 0x8F, 1598},
-                        Want{"carina_7afe_9141", Protocol::Iso9141, 0x08, 0x08, 1762}}) {
+  for (const Want& w : {Want{"camry_2az_fast", Protocol::Fast14230, 0xEF, 0x8F, 2362, true},
+                        Want{"corolla_3zz_5baud", Protocol::FiveBaud14230, 0xEF, 0x8F, 1598, false},
+                        Want{"carina_7afe_9141", Protocol::Iso9141, 0x08, 0x08, 1762, true}}) {
     // The built-in copy and the file in the source tree are the same scenario.
     auto builtin = LoadScenario(w.name);
     auto file = LoadScenario(std::string(ECUSIM_SCENARIO_DIR) + "/" + w.name + ".scn");
@@ -46,10 +47,14 @@ TEST(Scenarios, ShippedFilesMatchTheCatalogue) {
     EXPECT_EQ(s.stored_codes, (std::vector<std::uint16_t>{0x0171, 0x0300, 0x0420, 0x0500}));
     EXPECT_EQ(s.current_codes, (std::vector<std::uint16_t>{0x0171}));
     EXPECT_EQ(s.freeze_frames.size(), 2u);
-    // Every family identifier the vehicle module decodes is answered.
-    for (int id : {0x81, 0x89, 0x95, 0x9D, 0xB1, 0xB4, 0xBB, 0xD0, 0xD5, 0xDA, 0xE1, 0xE4, 0xE8,
-                   0xEC, 0xF6, 0xF8, 0xF9, 0xFE}) {
-      EXPECT_TRUE(std::binary_search(s.lids.begin(), s.lids.end(), id)) << w.name << " " << id;
+    // Every family identifier the vehicle module decodes is answered; those
+    // of the automatic gearbox only by a car that has one.
+    EXPECT_EQ(s.automatic, w.automatic) << w.name;
+    for (int id : {0x81, 0x89, 0x95, 0x9B, 0x9D, 0xB1, 0xB4, 0xBB, 0xD0, 0xD5, 0xDA, 0xE1, 0xE4,
+                   0xE8, 0xEC, 0xF6, 0xF8, 0xF9, 0xFE}) {
+      const bool gearbox = id == 0xB1 || id == 0xB4 || id == 0xBB || id == 0xF8 || id == 0xF9;
+      EXPECT_EQ(std::binary_search(s.lids.begin(), s.lids.end(), id), !gearbox || s.automatic)
+          << w.name << " " << id;
     }
     EXPECT_EQ(s.actuators.size(), 9u);
   }

@@ -91,11 +91,9 @@ TEST(Service01, StatusCarriesLampAndCodeCount) {
 TEST(Service21, TransmissionAndFamilyIdentifiers) {
   Ecu e;
   const double loop = 284, base = 8 * loop;
-  // Parked: selector P, gear 0.
-  EXPECT_EQ(e.One({0x21, 0xF9}, base + 30), (Bytes{0x61, 0xF9, 0x00, 0x01}));
+  // Parked: gear 0.
   EXPECT_EQ(e.One({0x21, 0xF8}, base + 30), (Bytes{0x61, 0xF8, 0x00}));
-  // Cruising: D, fourth gear with lock-up.
-  EXPECT_EQ(e.One({0x21, 0xF9}, base + 150), (Bytes{0x61, 0xF9, 0x00, 0x08}));
+  // Cruising: fourth gear with lock-up.
   EXPECT_EQ(e.One({0x21, 0xF8}, base + 150), (Bytes{0x61, 0xF8, 0x0C}));
   EXPECT_EQ(e.One({0x21, 0xBB}, base + 150), (Bytes{0x61, 0xBB, 0x04, 0x01}));
   // Coasting down from 70: fuel cut, no injection.
@@ -110,6 +108,54 @@ TEST(Service21, TransmissionAndFamilyIdentifiers) {
   EXPECT_EQ(e.One({0x21, 0xD3}), (Bytes{0x61, 0xD3, '8', '9', '6', '6', '1'}));
   EXPECT_EQ(e.One({0x21, 0x50}), (Bytes{0x7F, 0x21, 0x12}));
   EXPECT_EQ(e.One({0x21, 0x80})[0], 0x61);  // mask: family LIDs above 0x80 exist
+}
+
+// LID F9 as the dashboard reads it: 0x001 3, 0x004 D, 0x100 L, 0x200 2,
+// 0x400 R, 0x1000 overdrive off; N and P set none of 0x70F.
+TEST(Service21, ShiftLeverBitsAndGearsFollowTheDrive) {
+  struct Point {
+    const char* where;
+    double at;  // seconds into the default drive's loop
+    std::uint16_t lever;
+    int max_gear;
+  };
+  Ecu e;
+  const double base = 8 * 284;
+  for (const Point& p :
+       {Point{"parked", 30, 0x0000, 0}, Point{"cruising in D", 150, 0x0004, 4},
+        Point{"engine braking in 2", 255, 0x0200, 2}, Point{"engine braking in L", 261, 0x0100, 1},
+        Point{"neutral", 265.5, 0x0000, 0}, Point{"reversing", 271, 0x0400, 1},
+        Point{"parked again", 280, 0x0000, 0}}) {
+    const Bytes f9 = e.One({0x21, 0xF9}, base + p.at);
+    ASSERT_EQ(f9.size(), 4u) << p.where;
+    EXPECT_EQ(f9[2] * 256 + f9[3], p.lever) << p.where;
+    const int gear = e.One({0x21, 0xF8}, base + p.at)[2] & 7;
+    EXPECT_LE(gear, p.max_gear) << p.where;
+    EXPECT_EQ(gear == 0, p.max_gear == 0) << p.where;
+  }
+
+  // A lever with a 3 position, and the overdrive switch off in D.
+  Scenario s = DefaultScenario();
+  s.drive = {{60, 80, 80, '3'}, {60, 80, 80, 'D'}};
+  for (const bool od_off : {false, true}) {
+    s.od_off = od_off;
+    Engine engine(s, {}, 0);
+    const std::uint16_t od = od_off ? 0x1000 : 0;
+    const Bytes three = engine.Services({0x21, 0xF9}, Ms(30000))[0];
+    EXPECT_EQ(three[2] * 256 + three[3], 0x0001 | od) << od_off;  // the switch in any position
+    const Bytes d = engine.Services({0x21, 0xF9}, Ms(90000))[0];
+    EXPECT_EQ(d[2] * 256 + d[3], 0x0004 | od) << od_off;
+    EXPECT_EQ(engine.Services({0x21, 0xF8}, Ms(30000))[0][2] & 7, 3);
+    EXPECT_EQ(engine.Services({0x21, 0xF8}, Ms(90000))[0][2] & 0x17, od_off ? 0x13 : 0x04);
+  }
+
+  // A manual gearbox has no gearbox identifiers, even where a scenario lists them.
+  s.automatic = false;
+  Engine manual(s, {}, 0);
+  for (std::uint8_t lid : {0xB4, 0xBB, 0xF8, 0xF9, 0xFC, 0xFD}) {
+    EXPECT_EQ(manual.Services({0x21, lid}, Ms(30000))[0][0], 0x7F) << int{lid};
+  }
+  EXPECT_EQ(manual.Services({0x21, 0xE1}, Ms(30000))[0][0], 0x61);
 }
 
 TEST(Service22, ListedIdentifiersOnly) {
