@@ -17,7 +17,8 @@
 #include "config/catalogue.h"
 #include "config/load_init.h"
 #include "ecusim/engine.h"
-#include "link/rx_parser.h"
+#include "link/link_globals.h"
+#include "module/response_store.h"
 #include "module/vorta.h"
 #include "test_support.h"
 
@@ -190,21 +191,22 @@ const Expectation* Find(std::uint8_t id, std::uint8_t format) {
 
 // Files an answer of service 01, 02 or 21 as the receiver does.
 void File(const Bytes& a) {
-  std::size_t area = 0, slot = 0, first = 2;
+  vorta::StoreArea area{};
+  std::size_t slot = 0, first = 2;
   switch (a[0]) {
     case 0x41:
-      area = vorta::kMode01Offset, slot = a[1];
+      area = vorta::kAreaMode01, slot = a[1];
       break;
     case 0x61:
-      area = vorta::kLocal21Offset, slot = a[1];
+      area = vorta::kAreaLocal21, slot = a[1];
       break;
     case 0x42:
-      area = vorta::kMode02Offset, slot = a[1] * 256u + a[2], first = 3;
+      area = vorta::kAreaMode02, slot = vorta::Mode02Slot(a[1], a[2]), first = 3;
       break;
     default:
       return;
   }
-  FileSlotBytes(ResponseStore + area + slot * vorta::kSlotSize, a.data() + first, a.size() - first);
+  vorta::FileSlotBytes(vorta::Slot(ResponseStore, area, slot), a.data() + first, a.size() - first);
 }
 
 // Asks the car every request of a table with one of the given services.
