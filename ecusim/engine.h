@@ -11,6 +11,7 @@
 // the line. The ECU wakes up by one of the three initialisations, answers
 // requests in ISO 14230 or ISO 9141 frames P2 after a request (P1 between its
 // bytes), and stops any answer it has not begun when the tester talks again.
+// What it answers to each request comes from EcuServices (services.h).
 #pragma once
 
 #include <array>
@@ -24,16 +25,13 @@
 
 #include "ecusim/faults.h"
 #include "ecusim/kline.h"
+#include "ecusim/micros.h"
 #include "ecusim/replay.h"
 #include "ecusim/scenario.h"
+#include "ecusim/services.h"
 #include "ecusim/vehicle.h"
 
 namespace kestrel::ecusim {
-
-using Micros = std::int64_t;
-inline constexpr Micros Ms(double ms) {
-  return static_cast<Micros>(ms * 1000 + (ms >= 0 ? 0.5 : -0.5));
-}
 
 struct LineByte {
   std::uint8_t value;
@@ -70,6 +68,9 @@ enum class Phase : std::uint8_t {
 class Engine {
  public:
   Engine(Scenario scenario, EngineOptions options, Micros start);
+  // The service answers refer to this engine's scenario: it stays in place.
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
 
   // What the tester does.
   void Break(bool on, Micros t);
@@ -94,17 +95,19 @@ class Engine {
   Phase phase() const { return phase_; }
   bool Iso9141Session() const { return session_9141_; }
   const Scenario& scenario() const { return s_; }
-  const std::vector<std::uint16_t>& StoredCodes() const { return stored_; }
-  const std::vector<std::uint16_t>& CurrentCodes() const { return current_; }
-  std::size_t FreezeFrames() const { return freeze_.size(); }
-  const ActuatorOverrides& Overrides() const { return forced_; }
-  bool TestMode() const { return test_mode_; }
+  const std::vector<std::uint16_t>& StoredCodes() const { return services_.StoredCodes(); }
+  const std::vector<std::uint16_t>& CurrentCodes() const { return services_.CurrentCodes(); }
+  std::size_t FreezeFrames() const { return services_.FreezeFrames(); }
+  const ActuatorOverrides& Overrides() const { return services_.Overrides(); }
+  bool TestMode() const { return services_.TestMode(); }
   int Answered() const { return answered_; }
   // The car as the ECU sees it at time t (codes and lamp filled in).
-  VehicleState StateAt(Micros t) const;
+  VehicleState StateAt(Micros t) const { return services_.StateAt(t); }
   // The payloads (service identifier onwards) the ECU answers to a request
   // payload at time t, without framing, timing or faults.
-  std::vector<Bytes> Services(const Bytes& request, Micros t);
+  std::vector<Bytes> Services(const Bytes& request, Micros t) {
+    return services_.Answer(request, t);
+  }
 
  private:
   struct Out {
@@ -134,14 +137,6 @@ class Engine {
   void StartSession(Micros t, const char* how);
   void EndSession(Micros t, const char* why);
 
-  std::optional<Bytes> Data(std::uint8_t service, std::uint16_t id, const VehicleState& v) const;
-  bool Supported(std::uint8_t service, std::uint16_t id) const;
-  Bytes Mask(const std::vector<std::uint16_t>& ids, std::uint8_t base) const;
-  std::vector<std::uint16_t> Ids(std::uint8_t service) const;
-  std::vector<Bytes> DtcFrames(std::uint8_t sid, const std::vector<std::uint16_t>& codes) const;
-  std::vector<Bytes> Info(const Bytes& p) const;
-  Bytes Control(const Bytes& p);
-  void ClearCodes();
   bool Chance(double rate);
 
   Scenario s_;
@@ -150,6 +145,7 @@ class Engine {
   Micros byte_us_;
   std::uint32_t tester_baud_ = 0;
   std::mt19937 rng_;
+  EcuServices services_;
 
   std::vector<Out> out_;  // sorted by due
   std::uint32_t next_frame_ = 1;
@@ -180,10 +176,6 @@ class Engine {
   std::optional<std::uint8_t> swallow_;
   Micros swallow_until_ = 0;
 
-  std::vector<std::uint16_t> stored_, current_;
-  std::vector<FreezeFrame> freeze_;
-  ActuatorOverrides forced_;
-  bool test_mode_ = false;
   int answered_ = 0;
   bool stopped_ = false;
   std::optional<Micros> vanish_at_;
