@@ -293,6 +293,7 @@ constexpr Keyword kKeywords[] = {
     {"wakeup_low", 2, 2, MillisRange<&S::wake_low_min, &S::wake_low_max>},
     {"wakeup_total", 2, 2, MillisRange<&S::wake_total_min, &S::wake_total_max>},
     {"bit_tolerance", 1, 1, NumberField<&S::bit_tolerance, 1, 99>},
+    {"w4_limits", 2, 2, MillisRange<&S::w4_min, &S::w4_max>},
     {"displacement", 1, 1, NumberField<&S::displacement, 50, 20000>},
     {"cylinders", 1, 1, NumberField<&S::cylinders, 1, 16>},
     {"injector_flow", 1, 1, NumberField<&S::injector_flow, 10, 5000>},
