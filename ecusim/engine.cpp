@@ -14,11 +14,26 @@ constexpr Micros kBitCell = 200'000;       // 5 baud
 constexpr Micros kFastLowLimit = 100'000;  // a shorter first low is a fast-init wake-up
 constexpr Micros kPtyInitGap = 1'500'000;  // quiet before the tester's inverted key byte
 constexpr Micros kPtyInitPair = 500'000;   // ... and at most this until its inverted address
+// A tester that sets 5 baud, writes its address and sets its usual speed
+// again at once may do all of it before the line is looked at: a change of
+// its line settings this shortly before a lone byte is taken as that.
+constexpr Micros kLineChangeWindow = 50'000;
+constexpr std::uint32_t kFiveBaud = 5;
 constexpr std::size_t kMaxQueued = 65536;
 constexpr std::size_t kMax9141Request = 16;
 
 std::uint8_t Inv(std::uint8_t b) {
   return static_cast<std::uint8_t>(~b);
+}
+
+// Within the usual 3 % of a UART's rate.
+bool NearBaud(std::uint32_t baud, std::uint32_t want) {
+  const double ratio = static_cast<double>(baud) / want;
+  return ratio >= 0.97 && ratio <= 1.03;
+}
+
+std::string Millis(Micros us) {
+  return std::to_string(us / 1000) + " ms";
 }
 
 }  // namespace
@@ -35,6 +50,8 @@ const char* PhaseName(Phase p) {
       return "StartCommunication";
     case Phase::FiveBaudAddress:
       return "5-baud address";
+    case Phase::FiveBaudByte:
+      return "5-baud address byte";
     case Phase::FiveBaudKeys:
       return "key bytes sent";
     case Phase::Session:
@@ -54,7 +71,8 @@ Engine::Engine(Scenario scenario, EngineOptions options, Micros start)
       tester_end_(kFarPast),
       ecu_free_(kFarPast),
       taken_ecu_end_(kFarPast),
-      last_edge_(kFarPast) {}
+      last_edge_(kFarPast),
+      line_changed_at_(kFarPast) {}
 
 // ---------------------------------------------------------------- output line
 
@@ -114,21 +132,36 @@ Micros Engine::BusIdleSince(Micros t) const {
 }
 
 void Engine::SetTesterBaud(std::uint32_t baud) {
+  LineSpeed(baud, start_);
+}
+
+void Engine::SetTesterLine(std::uint32_t baud, bool changed, Micros t) {
+  Advance(t);  // a sync byte due before this look went by the speed seen before
+  if (changed) line_changed_at_ = t;
+  const bool five = NearBaud(baud, kFiveBaud);
+  if (five) five_seen_ = true;
+  if (phase_ == Phase::FiveBaudByte && !five && t < address_end_) {
+    address_end_ = t;
+    Log(t, "the tester's line is at " + std::to_string(baud) + " baud: its address has ended");
+  }
+  LineSpeed(baud, t);
+}
+
+void Engine::LineSpeed(std::uint32_t baud, Micros t) {
   if (baud == tester_baud_) return;
   tester_baud_ = baud;
-  if (Deaf() && !o_.faults.silent && !stopped_) {
-    Log(start_, "the tester talks at " + std::to_string(baud) + " baud, the ECU at " +
-                    std::to_string(s_.baud) + ": the ECU hears only noise");
+  if (o_.faults.silent || stopped_) return;
+  if (!o_.breaks_visible && s_.accept_5baud && NearBaud(baud, kFiveBaud)) {
+    Log(t, "the tester's line is at 5 baud: a byte now is its 5-baud address");
+  } else if (Deaf()) {
+    Log(t, "the tester talks at " + std::to_string(baud) + " baud, the ECU at " +
+               std::to_string(s_.baud) + ": the ECU hears only noise");
   }
 }
 
 bool Engine::Deaf() const {
   if (o_.faults.silent || stopped_) return true;
-  if (tester_baud_ != 0) {
-    const double ratio = static_cast<double>(tester_baud_) / s_.baud;
-    if (ratio < 0.97 || ratio > 1.03) return true;
-  }
-  return false;
+  return tester_baud_ != 0 && !NearBaud(tester_baud_, s_.baud);
 }
 
 std::size_t Engine::Take(Micros now, std::vector<std::uint8_t>& out) {
@@ -171,6 +204,9 @@ std::optional<Micros> Engine::NextEvent() const {
     case Phase::FiveBaudAddress:
       if (!line_low_) at(low_at_ + 10 * kBitCell);
       break;
+    case Phase::FiveBaudByte:
+      at(address_end_ + Ms(s_.w1));
+      break;
     case Phase::FiveBaudKeys:
       at(keys_deadline_ + 1);
       break;
@@ -190,13 +226,25 @@ std::optional<Micros> Engine::NextEvent() const {
 // ---------------------------------------------------------------- timers
 
 void Engine::Advance(Micros now) {
+  // One timer may start the next (the address decoded, the key bytes' wait).
+  for (Phase before = phase_;; before = phase_) {
+    AdvancePhase(now);
+    if (phase_ == before) return;
+  }
+}
+
+void Engine::AdvancePhase(Micros now) {
   switch (phase_) {
     case Phase::FiveBaudAddress:
       if (!line_low_ && now >= low_at_ + 10 * kBitCell) Decode5Baud();
       break;
+    case Phase::FiveBaudByte:
+      if (now >= address_end_ + Ms(s_.w1)) SyncAfterAddressByte();
+      break;
     case Phase::FiveBaudKeys:
       if (now > keys_deadline_) {
-        Log(keys_deadline_, "no inverted key byte 2 from the tester: back to sleep");
+        Log(keys_deadline_, "no inverted key byte 2 from the tester within " +
+                                Millis(Ms(s_.w4_max)) + " of key byte 2: back to sleep");
         phase_ = Phase::Asleep;
       }
       break;
@@ -333,31 +381,79 @@ void Engine::Decode5Baud() {
     return reject("address " + Hex(&address_, 1) + " is not this ECU's");
   }
   Log(done, "5-baud address " + Hex(&address_, 1) + " received");
-  Micros end = ScheduleFrame({0x55}, done + Ms(s_.w1), "sync");
+  SendSyncAndKeys(done);
+}
+
+void Engine::SendSyncAndKeys(Micros address_end) {
+  Micros end = ScheduleFrame({0x55}, address_end + Ms(s_.w1), "sync");
   end = ScheduleFrame({s_.key_bytes[0]}, end + Ms(s_.w2), "key byte 1");
   end = ScheduleFrame({s_.key_bytes[1]}, end + Ms(s_.w3), "key byte 2");
-  keys_deadline_ = end + 1'500'000;
+  kb2_end_ = end;
+  keys_deadline_ = end + Ms(s_.w4_max);
   phase_ = Phase::FiveBaudKeys;
+}
+
+// W1 after the address byte: the tester must listen at the ECU's speed by
+// now, or the sync byte would reach it as noise.
+void Engine::SyncAfterAddressByte() {
+  const Micros due = address_end_ + Ms(s_.w1);
+  phase_ = Phase::Asleep;
+  if (o_.faults.silent || stopped_) return;
+  if (NearBaud(tester_baud_, kFiveBaud)) {
+    Log(due,
+        "the tester's line is still at 5 baud when the sync byte is due: "
+        "it would hear only noise, no answer");
+    return;
+  }
+  if (Deaf()) {
+    Log(due, "the tester listens at " + std::to_string(tester_baud_) + " baud, the ECU talks at " +
+                 std::to_string(s_.baud) + ": no answer");
+    return;
+  }
+  SendSyncAndKeys(address_end_);
 }
 
 // ---------------------------------------------------------------- tester bytes
 
 void Engine::Receive(const std::uint8_t* data, std::size_t count, Micros t) {
+  if (count == 0) return;
+  // Bytes written together were written at one speed.
+  const AtFiveBaud five = FirstByteAtFiveBaud(count, t);
   for (std::size_t i = 0; i < count; ++i) {
     const Micros start = std::max(t, tx_free_);
     const Micros end = start + byte_us_;
     tx_free_ = end;
     if (o_.echo && !o_.faults.no_echo) Push(data[i], start, end, 0, start);
-    TesterByte(data[i], start, end);
+    TesterByte(data[i], start, end, i == 0 || five == AtFiveBaud::Yes ? five : AtFiveBaud::No);
   }
+  five_seen_ = false;
+  line_changed_at_ = kFarPast;
 }
 
-void Engine::TesterByte(std::uint8_t b, Micros start, Micros end) {
+Engine::AtFiveBaud Engine::FirstByteAtFiveBaud(std::size_t count, Micros t) const {
+  if (o_.breaks_visible) return AtFiveBaud::No;
+  if (NearBaud(tester_baud_, kFiveBaud)) return AtFiveBaud::Yes;
+  if (count != 1) return AtFiveBaud::No;
+  // Set back to its usual speed right after writing the byte.
+  if (t - line_changed_at_ <= kLineChangeWindow) {
+    return five_seen_ ? AtFiveBaud::JustBefore : AtFiveBaud::Maybe;
+  }
+  return changes_seen_ ? AtFiveBaud::No : AtFiveBaud::Unseen;
+}
+
+void Engine::TesterByte(std::uint8_t b, Micros start, Micros end, AtFiveBaud five) {
   Advance(start);
   CancelUnstarted(start);
   const Micros gap = start - BusIdleSince(start);
   tester_end_ = end;
-  if (Deaf() || line_low_) return;
+  if (five != AtFiveBaud::No && AddressByte(b, start, gap, five)) return;
+  if (Deaf() || line_low_) {
+    if (phase_ == Phase::FiveBaudKeys && !o_.faults.silent && !stopped_) {
+      Log(start, "byte " + Hex(&b, 1) + " from the tester at " + std::to_string(tester_baud_) +
+                     " baud: noise to the ECU, which waits for the inverted key byte 2");
+    }
+    return;
+  }
   if (!o_.breaks_visible) {
     if (PtyInitWatch(b, start, end)) return;
     if (s_.accept_5baud && gap >= kPtyInitGap) {
@@ -392,6 +488,13 @@ void Engine::TesterByte(std::uint8_t b, Micros start, Micros end) {
       Accumulate14230(b, start, end);
       break;
     case Phase::FiveBaudKeys: {
+      if (start - kb2_end_ < Ms(s_.w4_min)) {
+        Log(start, "inverted key byte 2 " + Millis(start - kb2_end_) +
+                       " after key byte 2, before W4 (" + Millis(Ms(s_.w4_min)) +
+                       "): back to sleep");
+        phase_ = Phase::Asleep;
+        break;
+      }
       std::string text = "inverted key byte 2 " + Hex(&b, 1) + " received";
       const std::uint8_t want = Inv(s_.key_bytes[1]);
       if (b != want) text += " (expected " + Hex(&want, 1) + ", accepted)";
@@ -418,6 +521,71 @@ void Engine::TesterByte(std::uint8_t b, Micros start, Micros end) {
     default:
       break;  // bytes while the line is low or the address is sent
   }
+}
+
+// A byte written at 5 baud (or, Maybe, so shortly around a change of the
+// tester's line settings that the speed went unseen): as an ECU samples the
+// line at 5 bps while it waits, this is the 5-baud address. Returns false
+// when the byte is to be read as usual.
+bool Engine::AddressByte(std::uint8_t b, Micros start, Micros gap, AtFiveBaud five) {
+  if (phase_ == Phase::FiveBaudByte) return true;  // more of the address's own time on the line
+  if (phase_ == Phase::FiveBaudKeys) {
+    // The tester has just left 5 baud after its address: only a byte that
+    // still comes at 5 baud is noise.
+    if (five != AtFiveBaud::Yes) return false;
+    if (!o_.faults.silent && !stopped_) {
+      Log(start, "byte " + Hex(&b, 1) +
+                     " at 5 baud: noise to the ECU, which waits for the inverted key byte 2");
+    }
+    return true;
+  }
+  const bool ours = b == s_.ecu_address || b == s_.functional_address;
+  // Without any sign of 5 baud only the address itself, alone after the
+  // quiet time, says so; Kestrel's own first byte there is ~KB2.
+  if (five == AtFiveBaud::Unseen &&
+      (!ours || b == Inv(s_.key_bytes[1]) || gap < Ms(s_.idle_min) || !s_.accept_5baud)) {
+    return false;
+  }
+  if (five == AtFiveBaud::Maybe && (!ours || gap < Ms(s_.idle_min))) {
+    Log(start, "byte " + Hex(&b, 1) +
+                   " alone right after the tester changed its line settings: no 5-baud address "
+                   "of this ECU's (" +
+                   Hex(&s_.ecu_address, 1) + ", functional " + Hex(&s_.functional_address, 1) +
+                   " after " + Millis(Ms(s_.idle_min)) + " of quiet), read at " +
+                   std::to_string(tester_baud_) + " baud");
+    return false;
+  }
+  if (o_.faults.silent || stopped_) return true;
+  const std::string what = "5-baud address " + Hex(&b, 1);
+  if (!s_.accept_5baud) {
+    Log(start, what + ": this ECU answers only the fast initialisation");
+    return true;
+  }
+  if (gap < Ms(s_.idle_min)) {
+    Log(start, what + " after only " + Millis(gap) + " of quiet bus (needs " +
+                   Millis(Ms(s_.idle_min)) + "): ignored");
+    return true;
+  }
+  if (!ours) {
+    Log(start, what + " is not this ECU's (" + Hex(&s_.ecu_address, 1) + ", functional " +
+                   Hex(&s_.functional_address, 1) + "): no answer");
+    return true;
+  }
+  if (phase_ == Phase::Session) EndSession(start, "a new 5-baud address");
+  address_ = b;
+  phase_ = Phase::FiveBaudByte;
+  // Still at 5 baud: the address lasts its ten bits unless the tester
+  // switches earlier (a pseudo-terminal does not hold it for 2 s).
+  address_end_ = NearBaud(tester_baud_, kFiveBaud) ? start + 10 * kBitCell : start;
+  rx_n_ = 0;
+  pty_armed_ = false;
+  const char* how = five == AtFiveBaud::Maybe
+                        ? " (the tester changed its line settings around it faster than seen)"
+                    : five == AtFiveBaud::Unseen
+                        ? " (alone after the quiet time; the tester's line settings are not seen)"
+                        : "";
+  Log(start, what + " received" + how);
+  return true;
 }
 
 bool Engine::PtyInitWatch(std::uint8_t b, Micros start, Micros end) {
