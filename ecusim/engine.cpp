@@ -14,11 +14,26 @@ constexpr Micros kBitCell = 200'000;       // 5 baud
 constexpr Micros kFastLowLimit = 100'000;  // a shorter first low is a fast-init wake-up
 constexpr Micros kPtyInitGap = 1'500'000;  // quiet before the tester's inverted key byte
 constexpr Micros kPtyInitPair = 500'000;   // ... and at most this until its inverted address
+// A tester that sets 5 baud, writes its address and sets its usual speed
+// again at once may do all of it before the line is looked at: a change of
+// its line settings this shortly before a lone byte is taken as that.
+constexpr Micros kLineChangeWindow = 50'000;
+constexpr std::uint32_t kFiveBaud = 5;
 constexpr std::size_t kMaxQueued = 65536;
 constexpr std::size_t kMax9141Request = 16;
 
 std::uint8_t Inv(std::uint8_t b) {
   return static_cast<std::uint8_t>(~b);
+}
+
+// Within the usual 3 % of a UART's rate.
+bool NearBaud(std::uint32_t baud, std::uint32_t want) {
+  const double ratio = static_cast<double>(baud) / want;
+  return ratio >= 0.97 && ratio <= 1.03;
+}
+
+std::string Millis(Micros us) {
+  return std::to_string(us / 1000) + " ms";
 }
 
 }  // namespace
@@ -35,6 +50,8 @@ const char* PhaseName(Phase p) {
       return "StartCommunication";
     case Phase::FiveBaudAddress:
       return "5-baud address";
+    case Phase::FiveBaudByte:
+      return "5-baud address byte";
     case Phase::FiveBaudKeys:
       return "key bytes sent";
     case Phase::Session:
@@ -49,14 +66,13 @@ Engine::Engine(Scenario scenario, EngineOptions options, Micros start)
       start_(start),
       byte_us_(std::max<Micros>(1, static_cast<Micros>(std::llround(10e6 / s_.baud)))),
       rng_(o_.seed),
+      services_(s_, o_.replay, start),
       tx_free_(kFarPast),
       tester_end_(kFarPast),
       ecu_free_(kFarPast),
       taken_ecu_end_(kFarPast),
       last_edge_(kFarPast),
-      stored_(s_.stored_codes),
-      current_(s_.current_codes),
-      freeze_(s_.freeze_frames) {}
+      line_changed_at_(kFarPast) {}
 
 // ---------------------------------------------------------------- output line
 
@@ -116,21 +132,36 @@ Micros Engine::BusIdleSince(Micros t) const {
 }
 
 void Engine::SetTesterBaud(std::uint32_t baud) {
+  LineSpeed(baud, start_);
+}
+
+void Engine::SetTesterLine(std::uint32_t baud, bool changed, Micros t) {
+  Advance(t);  // a sync byte due before this look went by the speed seen before
+  if (changed) line_changed_at_ = t;
+  const bool five = NearBaud(baud, kFiveBaud);
+  if (five) five_seen_ = true;
+  if (phase_ == Phase::FiveBaudByte && !five && t < address_end_) {
+    address_end_ = t;
+    Log(t, "the tester's line is at " + std::to_string(baud) + " baud: its address has ended");
+  }
+  LineSpeed(baud, t);
+}
+
+void Engine::LineSpeed(std::uint32_t baud, Micros t) {
   if (baud == tester_baud_) return;
   tester_baud_ = baud;
-  if (Deaf() && !o_.faults.silent && !stopped_) {
-    Log(start_, "the tester talks at " + std::to_string(baud) + " baud, the ECU at " +
-                    std::to_string(s_.baud) + ": the ECU hears only noise");
+  if (o_.faults.silent || stopped_) return;
+  if (!o_.breaks_visible && s_.accept_5baud && NearBaud(baud, kFiveBaud)) {
+    Log(t, "the tester's line is at 5 baud: a byte now is its 5-baud address");
+  } else if (Deaf()) {
+    Log(t, "the tester talks at " + std::to_string(baud) + " baud, the ECU at " +
+               std::to_string(s_.baud) + ": the ECU hears only noise");
   }
 }
 
 bool Engine::Deaf() const {
   if (o_.faults.silent || stopped_) return true;
-  if (tester_baud_ != 0) {
-    const double ratio = static_cast<double>(tester_baud_) / s_.baud;
-    if (ratio < 0.97 || ratio > 1.03) return true;
-  }
-  return false;
+  return tester_baud_ != 0 && !NearBaud(tester_baud_, s_.baud);
 }
 
 std::size_t Engine::Take(Micros now, std::vector<std::uint8_t>& out) {
@@ -173,6 +204,9 @@ std::optional<Micros> Engine::NextEvent() const {
     case Phase::FiveBaudAddress:
       if (!line_low_) at(low_at_ + 10 * kBitCell);
       break;
+    case Phase::FiveBaudByte:
+      at(address_end_ + Ms(s_.w1));
+      break;
     case Phase::FiveBaudKeys:
       at(keys_deadline_ + 1);
       break;
@@ -192,13 +226,25 @@ std::optional<Micros> Engine::NextEvent() const {
 // ---------------------------------------------------------------- timers
 
 void Engine::Advance(Micros now) {
+  // One timer may start the next (the address decoded, the key bytes' wait).
+  for (Phase before = phase_;; before = phase_) {
+    AdvancePhase(now);
+    if (phase_ == before) return;
+  }
+}
+
+void Engine::AdvancePhase(Micros now) {
   switch (phase_) {
     case Phase::FiveBaudAddress:
       if (!line_low_ && now >= low_at_ + 10 * kBitCell) Decode5Baud();
       break;
+    case Phase::FiveBaudByte:
+      if (now >= address_end_ + Ms(s_.w1)) SyncAfterAddressByte();
+      break;
     case Phase::FiveBaudKeys:
       if (now > keys_deadline_) {
-        Log(keys_deadline_, "no inverted key byte 2 from the tester: back to sleep");
+        Log(keys_deadline_, "no inverted key byte 2 from the tester within " +
+                                Millis(Ms(s_.w4_max)) + " of key byte 2: back to sleep");
         phase_ = Phase::Asleep;
       }
       break;
@@ -335,31 +381,79 @@ void Engine::Decode5Baud() {
     return reject("address " + Hex(&address_, 1) + " is not this ECU's");
   }
   Log(done, "5-baud address " + Hex(&address_, 1) + " received");
-  Micros end = ScheduleFrame({0x55}, done + Ms(s_.w1), "sync");
+  SendSyncAndKeys(done);
+}
+
+void Engine::SendSyncAndKeys(Micros address_end) {
+  Micros end = ScheduleFrame({0x55}, address_end + Ms(s_.w1), "sync");
   end = ScheduleFrame({s_.key_bytes[0]}, end + Ms(s_.w2), "key byte 1");
   end = ScheduleFrame({s_.key_bytes[1]}, end + Ms(s_.w3), "key byte 2");
-  keys_deadline_ = end + 1'500'000;
+  kb2_end_ = end;
+  keys_deadline_ = end + Ms(s_.w4_max);
   phase_ = Phase::FiveBaudKeys;
+}
+
+// W1 after the address byte: the tester must listen at the ECU's speed by
+// now, or the sync byte would reach it as noise.
+void Engine::SyncAfterAddressByte() {
+  const Micros due = address_end_ + Ms(s_.w1);
+  phase_ = Phase::Asleep;
+  if (o_.faults.silent || stopped_) return;
+  if (NearBaud(tester_baud_, kFiveBaud)) {
+    Log(due,
+        "the tester's line is still at 5 baud when the sync byte is due: "
+        "it would hear only noise, no answer");
+    return;
+  }
+  if (Deaf()) {
+    Log(due, "the tester listens at " + std::to_string(tester_baud_) + " baud, the ECU talks at " +
+                 std::to_string(s_.baud) + ": no answer");
+    return;
+  }
+  SendSyncAndKeys(address_end_);
 }
 
 // ---------------------------------------------------------------- tester bytes
 
 void Engine::Receive(const std::uint8_t* data, std::size_t count, Micros t) {
+  if (count == 0) return;
+  // Bytes written together were written at one speed.
+  const AtFiveBaud five = FirstByteAtFiveBaud(count, t);
   for (std::size_t i = 0; i < count; ++i) {
     const Micros start = std::max(t, tx_free_);
     const Micros end = start + byte_us_;
     tx_free_ = end;
     if (o_.echo && !o_.faults.no_echo) Push(data[i], start, end, 0, start);
-    TesterByte(data[i], start, end);
+    TesterByte(data[i], start, end, i == 0 || five == AtFiveBaud::Yes ? five : AtFiveBaud::No);
   }
+  five_seen_ = false;
+  line_changed_at_ = kFarPast;
 }
 
-void Engine::TesterByte(std::uint8_t b, Micros start, Micros end) {
+Engine::AtFiveBaud Engine::FirstByteAtFiveBaud(std::size_t count, Micros t) const {
+  if (o_.breaks_visible) return AtFiveBaud::No;
+  if (NearBaud(tester_baud_, kFiveBaud)) return AtFiveBaud::Yes;
+  if (count != 1) return AtFiveBaud::No;
+  // Set back to its usual speed right after writing the byte.
+  if (t - line_changed_at_ <= kLineChangeWindow) {
+    return five_seen_ ? AtFiveBaud::JustBefore : AtFiveBaud::Maybe;
+  }
+  return changes_seen_ ? AtFiveBaud::No : AtFiveBaud::Unseen;
+}
+
+void Engine::TesterByte(std::uint8_t b, Micros start, Micros end, AtFiveBaud five) {
   Advance(start);
   CancelUnstarted(start);
   const Micros gap = start - BusIdleSince(start);
   tester_end_ = end;
-  if (Deaf() || line_low_) return;
+  if (five != AtFiveBaud::No && AddressByte(b, start, gap, five)) return;
+  if (Deaf() || line_low_) {
+    if (phase_ == Phase::FiveBaudKeys && !o_.faults.silent && !stopped_) {
+      Log(start, "byte " + Hex(&b, 1) + " from the tester at " + std::to_string(tester_baud_) +
+                     " baud: noise to the ECU, which waits for the inverted key byte 2");
+    }
+    return;
+  }
   if (!o_.breaks_visible) {
     if (PtyInitWatch(b, start, end)) return;
     if (s_.accept_5baud && gap >= kPtyInitGap) {
@@ -394,6 +488,13 @@ void Engine::TesterByte(std::uint8_t b, Micros start, Micros end) {
       Accumulate14230(b, start, end);
       break;
     case Phase::FiveBaudKeys: {
+      if (start - kb2_end_ < Ms(s_.w4_min)) {
+        Log(start, "inverted key byte 2 " + Millis(start - kb2_end_) +
+                       " after key byte 2, before W4 (" + Millis(Ms(s_.w4_min)) +
+                       "): back to sleep");
+        phase_ = Phase::Asleep;
+        break;
+      }
       std::string text = "inverted key byte 2 " + Hex(&b, 1) + " received";
       const std::uint8_t want = Inv(s_.key_bytes[1]);
       if (b != want) text += " (expected " + Hex(&want, 1) + ", accepted)";
@@ -420,6 +521,71 @@ void Engine::TesterByte(std::uint8_t b, Micros start, Micros end) {
     default:
       break;  // bytes while the line is low or the address is sent
   }
+}
+
+// A byte written at 5 baud (or, Maybe, so shortly around a change of the
+// tester's line settings that the speed went unseen): as an ECU samples the
+// line at 5 bps while it waits, this is the 5-baud address. Returns false
+// when the byte is to be read as usual.
+bool Engine::AddressByte(std::uint8_t b, Micros start, Micros gap, AtFiveBaud five) {
+  if (phase_ == Phase::FiveBaudByte) return true;  // more of the address's own time on the line
+  if (phase_ == Phase::FiveBaudKeys) {
+    // The tester has just left 5 baud after its address: only a byte that
+    // still comes at 5 baud is noise.
+    if (five != AtFiveBaud::Yes) return false;
+    if (!o_.faults.silent && !stopped_) {
+      Log(start, "byte " + Hex(&b, 1) +
+                     " at 5 baud: noise to the ECU, which waits for the inverted key byte 2");
+    }
+    return true;
+  }
+  const bool ours = b == s_.ecu_address || b == s_.functional_address;
+  // Without any sign of 5 baud only the address itself, alone after the
+  // quiet time, says so; Kestrel's own first byte there is ~KB2.
+  if (five == AtFiveBaud::Unseen &&
+      (!ours || b == Inv(s_.key_bytes[1]) || gap < Ms(s_.idle_min) || !s_.accept_5baud)) {
+    return false;
+  }
+  if (five == AtFiveBaud::Maybe && (!ours || gap < Ms(s_.idle_min))) {
+    Log(start, "byte " + Hex(&b, 1) +
+                   " alone right after the tester changed its line settings: no 5-baud address "
+                   "of this ECU's (" +
+                   Hex(&s_.ecu_address, 1) + ", functional " + Hex(&s_.functional_address, 1) +
+                   " after " + Millis(Ms(s_.idle_min)) + " of quiet), read at " +
+                   std::to_string(tester_baud_) + " baud");
+    return false;
+  }
+  if (o_.faults.silent || stopped_) return true;
+  const std::string what = "5-baud address " + Hex(&b, 1);
+  if (!s_.accept_5baud) {
+    Log(start, what + ": this ECU answers only the fast initialisation");
+    return true;
+  }
+  if (gap < Ms(s_.idle_min)) {
+    Log(start, what + " after only " + Millis(gap) + " of quiet bus (needs " +
+                   Millis(Ms(s_.idle_min)) + "): ignored");
+    return true;
+  }
+  if (!ours) {
+    Log(start, what + " is not this ECU's (" + Hex(&s_.ecu_address, 1) + ", functional " +
+                   Hex(&s_.functional_address, 1) + "): no answer");
+    return true;
+  }
+  if (phase_ == Phase::Session) EndSession(start, "a new 5-baud address");
+  address_ = b;
+  phase_ = Phase::FiveBaudByte;
+  // Still at 5 baud: the address lasts its ten bits unless the tester
+  // switches earlier (a pseudo-terminal does not hold it for 2 s).
+  address_end_ = NearBaud(tester_baud_, kFiveBaud) ? start + 10 * kBitCell : start;
+  rx_n_ = 0;
+  pty_armed_ = false;
+  const char* how = five == AtFiveBaud::Maybe
+                        ? " (the tester changed its line settings around it faster than seen)"
+                    : five == AtFiveBaud::Unseen
+                        ? " (alone after the quiet time; the tester's line settings are not seen)"
+                        : "";
+  Log(start, what + " received" + how);
+  return true;
 }
 
 bool Engine::PtyInitWatch(std::uint8_t b, Micros start, Micros end) {
@@ -562,7 +728,7 @@ void Engine::Answer(const Bytes& payload, std::uint8_t tester, Micros end) {
     vanish_at_ = end;
     return;
   }
-  std::vector<Bytes> answers = Services(payload, end);
+  std::vector<Bytes> answers = services_.Answer(payload, end);
   if (answers.empty()) return;
   if (Chance(f.negative_rate)) answers = {{0x7F, payload[0], 0x22}};
   Micros at = end + Ms(f.slow_ms > 0 ? f.slow_ms : s_.p2);
@@ -576,332 +742,6 @@ void Engine::Answer(const Bytes& payload, std::uint8_t tester, Micros end) {
   }
   ++answered_;
   if (f.vanish_after > 0 && answered_ >= f.vanish_after && !vanish_at_) vanish_at_ = last;
-}
-
-VehicleState Engine::StateAt(Micros t) const {
-  VehicleState v = Simulate(s_, static_cast<double>(t - start_) / 1e6, forced_);
-  v.code_count = static_cast<int>(stored_.size());
-  v.mil = s_.mil == Scenario::Mil::On || (s_.mil == Scenario::Mil::Auto && !stored_.empty());
-  v.distance_mil = v.mil ? v.distance : 0;
-  return v;
-}
-
-std::optional<Bytes> Engine::Data(std::uint8_t service, std::uint16_t id,
-                                  const VehicleState& v) const {
-  if (o_.replay) {
-    if (auto b = o_.replay->At(service, id, v.t)) return b;
-  }
-  if (auto it = s_.fixed.find(Scenario::FixedKey(service, id)); it != s_.fixed.end()) {
-    return it->second;
-  }
-  if (id > 0xFF) return std::nullopt;
-  return Encode(service, static_cast<std::uint8_t>(id), s_, v);
-}
-
-std::vector<std::uint16_t> Engine::Ids(std::uint8_t service) const {
-  std::vector<std::uint16_t> ids;
-  if (service == 0x01) ids.assign(s_.pids.begin(), s_.pids.end());
-  if (service == 0x21) ids.assign(s_.lids.begin(), s_.lids.end());
-  if (service == 0x22) {
-    for (const auto& [key, bytes] : s_.fixed) {
-      if ((key >> 16) == 0x22) ids.push_back(static_cast<std::uint16_t>(key & 0xFFFF));
-    }
-  }
-  if (o_.replay) {
-    for (std::uint16_t id : o_.replay->Ids(service)) {
-      if (service == 0x22 || id % 0x20 != 0) ids.push_back(id);
-    }
-  }
-  std::sort(ids.begin(), ids.end());
-  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-  return ids;
-}
-
-bool Engine::Supported(std::uint8_t service, std::uint16_t id) const {
-  const auto ids = Ids(service);
-  return std::binary_search(ids.begin(), ids.end(), id);
-}
-
-// Support mask for identifiers base+1 .. base+32: bit 7 of the first byte is
-// base+1. The bit of base+0x20 says that the next mask answers.
-Bytes Engine::Mask(const std::vector<std::uint16_t>& ids, std::uint8_t base) const {
-  Bytes m(4, 0);
-  for (std::uint16_t id : ids) {
-    const int rel = static_cast<int>(id) - base - 1;
-    if (rel >= 0 && rel < 31)
-      m[static_cast<std::size_t>(rel / 8)] |= static_cast<std::uint8_t>(0x80 >> (rel % 8));
-  }
-  const bool more =
-      std::any_of(ids.begin(), ids.end(), [&](std::uint16_t id) { return id > base + 0x20; }) ||
-      std::find(ids.begin(), ids.end(), base + 0x20) != ids.end();
-  if (more && base < 0xE0) m[3] |= 0x01;
-  return m;
-}
-
-std::vector<Bytes> Engine::DtcFrames(std::uint8_t sid,
-                                     const std::vector<std::uint16_t>& codes) const {
-  std::vector<Bytes> frames;
-  for (std::size_t i = 0; i == 0 || i < codes.size(); i += 3) {
-    Bytes f{sid};
-    for (std::size_t j = i; j < i + 3; ++j) {
-      const std::uint16_t c = j < codes.size() ? codes[j] : 0;
-      f.push_back(static_cast<std::uint8_t>(c >> 8));
-      f.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    }
-    frames.push_back(std::move(f));
-  }
-  return frames;
-}
-
-void Engine::ClearCodes() {
-  stored_.clear();
-  current_.clear();
-  freeze_.clear();
-}
-
-std::vector<Bytes> Engine::Info(const Bytes& p) const {
-  if (p.size() < 2) return {{0x7F, 0x09, 0x12}};
-  const std::uint8_t type = p[1];
-  const int only = p.size() >= 3 ? p[2] : 0;
-  Bytes calid(s_.calibration_id.begin(), s_.calibration_id.end());
-  if (!calid.empty()) calid.resize((calid.size() + 3) / 4 * 4, 0);
-  auto messages = [&](const Bytes& data, std::size_t count) {
-    std::vector<Bytes> r;
-    for (std::size_t m = 1; m <= count; ++m) {
-      if (only && static_cast<std::size_t>(only) != m) continue;
-      Bytes f{0x49, type, static_cast<std::uint8_t>(m)};
-      f.insert(f.end(), data.begin() + static_cast<std::ptrdiff_t>((m - 1) * 4),
-               data.begin() + static_cast<std::ptrdiff_t>(m * 4));
-      r.push_back(std::move(f));
-    }
-    if (r.empty()) r.push_back({0x7F, 0x09, 0x12});
-    return r;
-  };
-  const bool vin = !s_.vin.empty(), cal = !calid.empty(), cvn = s_.cvn.has_value();
-  switch (type) {
-    case 0x00: {
-      std::uint8_t m0 = 0;
-      if (vin) m0 |= 0xC0;  // types 01, 02
-      if (cal) m0 |= 0x30;  // 03, 04
-      if (cvn) m0 |= 0x0C;  // 05, 06
-      return {{0x49, 0x00, 0x01, m0, 0x00, 0x00, 0x00}};
-    }
-    case 0x01:
-      if (vin) return {{0x49, 0x01, 0x05}};
-      break;
-    case 0x02:
-      if (vin) {
-        Bytes data{0, 0, 0};  // message 1 carries three fill bytes and the first character
-        data.insert(data.end(), s_.vin.begin(), s_.vin.end());
-        return messages(data, 5);
-      }
-      break;
-    case 0x03:
-      if (cal) return {{0x49, 0x03, static_cast<std::uint8_t>(calid.size() / 4)}};
-      break;
-    case 0x04:
-      if (cal) return messages(calid, calid.size() / 4);
-      break;
-    case 0x05:
-      if (cvn) return {{0x49, 0x05, 0x01}};
-      break;
-    case 0x06:
-      if (cvn) {
-        const std::uint32_t c = *s_.cvn;
-        return {{0x49, 0x06, 0x01, static_cast<std::uint8_t>(c >> 24),
-                 static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
-                 static_cast<std::uint8_t>(c)}};
-      }
-      break;
-    default:
-      break;
-  }
-  return {{0x7F, 0x09, 0x12}};
-}
-
-Bytes Engine::Control(const Bytes& p) {
-  if (p.size() < 2) return {0x7F, 0x30, 0x12};
-  const std::uint8_t lid = p[1];
-  Bytes ack{0x70, lid};
-  ack.insert(ack.end(), p.begin() + 2, p.end());
-  if (lid % 0x20 == 0) {
-    std::vector<std::uint16_t> ids;
-    for (const auto& [l, a] : s_.actuators) ids.push_back(l);
-    Bytes r{0x70, lid};
-    const Bytes m = Mask(ids, lid);
-    r.insert(r.end(), m.begin(), m.end());
-    return r;
-  }
-  const auto it = s_.actuators.find(lid);
-  if (it == s_.actuators.end()) return {0x7F, 0x30, 0x12};
-  const Actuator& a = it->second;
-  const std::size_t need = a.kind == ActuatorKind::Ack ? 0
-                           : (a.kind == ActuatorKind::Idle || a.kind == ActuatorKind::Injection)
-                               ? 1
-                               : 2;
-  if (p.size() < 2 + need) return {0x7F, 0x30, 0x12};
-  switch (a.kind) {
-    case ActuatorKind::Ack:
-      break;
-    case ActuatorKind::Idle:
-      forced_.idle_delta_rpm = (static_cast<int>(p[2]) - 100) * 10.0;
-      break;
-    case ActuatorKind::Injection:
-      forced_.injection_pct = p[2] / 5.12 - 25;
-      break;
-    case ActuatorKind::Timing:
-      if (p[2] == 0xFF) {
-        forced_.timing_deg = p[3] / 5.12 - 25;
-      } else {
-        forced_.timing_deg.reset();  // any other first byte hands the timing back to the ECU
-      }
-      break;
-    case ActuatorKind::Switch: {
-      auto& [mask, state] =
-          forced_.switches[static_cast<std::uint16_t>(a.target_lid << 8 | a.target_byte)];
-      mask = static_cast<std::uint8_t>(mask | p[2]);
-      state = static_cast<std::uint8_t>((state & ~p[2]) | (p[3] & p[2]));
-      break;
-    }
-  }
-  return ack;
-}
-
-std::vector<Bytes> Engine::Services(const Bytes& p, Micros t) {
-  if (p.empty()) return {};
-  const std::uint8_t sid = p[0];
-  const VehicleState v = StateAt(t);
-  auto lookup = [&](std::uint8_t service, std::uint8_t reply, std::uint8_t nrc) -> Bytes {
-    if (p.size() < 2) return {0x7F, service, 0x12};
-    const std::uint8_t id = p[1];
-    const auto ids = Ids(service);
-    if (id % 0x20 == 0) {
-      const bool answered =
-          id == 0 || std::any_of(ids.begin(), ids.end(), [&](std::uint16_t x) { return x > id; });
-      if (!answered) return {0x7F, service, nrc};
-      Bytes r{reply, id};
-      const Bytes m = Mask(ids, id);
-      r.insert(r.end(), m.begin(), m.end());
-      return r;
-    }
-    if (!std::binary_search(ids.begin(), ids.end(), id)) return {0x7F, service, nrc};
-    auto data = Data(service, id, v);
-    if (!data) return {0x7F, service, nrc};
-    Bytes r{reply, id};
-    r.insert(r.end(), data->begin(), data->end());
-    return r;
-  };
-
-  switch (sid) {
-    case 0x81:
-      return {{0xC1, s_.key_bytes[0], s_.key_bytes[1]}};
-    case 0x82:
-      return {{0xC2}};
-    case 0x01:
-      return {lookup(0x01, 0x41, 0x12)};
-    case 0x21:
-      return {lookup(0x21, 0x61, 0x12)};
-    case 0x02: {
-      if (p.size() < 2) return {{0x7F, 0x02, 0x12}};
-      const std::uint8_t pid = p[1];
-      const std::uint8_t frame = p.size() >= 3 ? p[2] : 0;
-      std::vector<std::uint16_t> ids(s_.freeze_pids.begin(), s_.freeze_pids.end());
-      if (pid % 0x20 == 0) {
-        const bool answered = pid == 0 || std::any_of(ids.begin(), ids.end(),
-                                                      [&](std::uint16_t x) { return x > pid; });
-        if (!answered) return {{0x7F, 0x02, 0x12}};
-        Bytes r{0x42, pid, frame};
-        const Bytes m = Mask(ids, pid);
-        r.insert(r.end(), m.begin(), m.end());
-        return {r};
-      }
-      if (pid == 0x02) {
-        const std::uint16_t code = frame < freeze_.size() ? freeze_[frame].code : 0;
-        return {{0x42, 0x02, frame, static_cast<std::uint8_t>(code >> 8),
-                 static_cast<std::uint8_t>(code & 0xFF)}};
-      }
-      if (frame >= freeze_.size() || !std::binary_search(ids.begin(), ids.end(), pid)) {
-        return {{0x7F, 0x02, 0x12}};
-      }
-      VehicleState snap = Simulate(s_, freeze_[frame].at_seconds, {});
-      snap.code_count = static_cast<int>(stored_.size());
-      snap.mil = v.mil;
-      auto data = Encode(0x01, pid, s_, snap);
-      if (!data) return {{0x7F, 0x02, 0x12}};
-      Bytes r{0x42, pid, frame};
-      r.insert(r.end(), data->begin(), data->end());
-      return {r};
-    }
-    case 0x03:
-      return DtcFrames(0x43, stored_);
-    case 0x07:
-      return DtcFrames(0x47, current_);
-    case 0x13:
-      return DtcFrames(0x53, stored_);
-    case 0x18: {
-      // Every code with its status byte: 0x20 stored, 0x40 present now.
-      std::vector<std::uint16_t> all = stored_;
-      for (std::uint16_t c : current_) {
-        if (std::find(all.begin(), all.end(), c) == all.end()) all.push_back(c);
-      }
-      std::vector<Bytes> frames;
-      for (std::size_t i = 0; i == 0 || i < all.size(); i += 20) {
-        const std::size_t n = std::min<std::size_t>(20, all.size() - std::min(i, all.size()));
-        Bytes f{0x58, static_cast<std::uint8_t>(n)};
-        for (std::size_t j = i; j < i + n; ++j) {
-          const bool now = std::find(current_.begin(), current_.end(), all[j]) != current_.end();
-          const bool kept = std::find(stored_.begin(), stored_.end(), all[j]) != stored_.end();
-          f.push_back(static_cast<std::uint8_t>(all[j] >> 8));
-          f.push_back(static_cast<std::uint8_t>(all[j] & 0xFF));
-          f.push_back(static_cast<std::uint8_t>((kept ? 0x20 : 0) | (now ? 0x40 : 0)));
-        }
-        frames.push_back(std::move(f));
-      }
-      return frames;
-    }
-    case 0x04:
-      ClearCodes();
-      return {{0x44}};
-    case 0x14: {
-      ClearCodes();
-      Bytes r{0x54};
-      r.insert(r.end(), p.begin() + 1,
-               p.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(p.size(), 3)));
-      return {r};
-    }
-    case 0x09:
-      return Info(p);
-    case 0x10: {
-      const std::uint8_t sub = p.size() >= 2 ? p[1] : 0;
-      const bool enter = sub == 0x01;
-      if (test_mode_ && !enter) forced_ = {};  // leaving the test mode ends every actuator test
-      test_mode_ = enter;
-      return {{0x50, sub}};
-    }
-    case 0x11: {
-      forced_ = {};
-      test_mode_ = false;
-      Bytes r{0x51};
-      if (p.size() >= 2) r.push_back(p[1]);
-      return {r};
-    }
-    case 0x22: {
-      if (p.size() < 3) return {{0x7F, 0x22, 0x12}};
-      const std::uint16_t id = static_cast<std::uint16_t>(p[1] << 8 | p[2]);
-      if (!Supported(0x22, id)) return {{0x7F, 0x22, 0x31}};
-      auto data = Data(0x22, id, v);
-      if (!data) return {{0x7F, 0x22, 0x31}};
-      Bytes r{0x62, p[1], p[2]};
-      r.insert(r.end(), data->begin(), data->end());
-      return {r};
-    }
-    case 0x30:
-      return {Control(p)};
-    case 0x3E:
-      return {{0x7E}};
-    default:
-      return {{0x7F, sid, 0x11}};
-  }
 }
 
 }  // namespace kestrel::ecusim

@@ -11,6 +11,7 @@
 // the line. The ECU wakes up by one of the three initialisations, answers
 // requests in ISO 14230 or ISO 9141 frames P2 after a request (P1 between its
 // bytes), and stops any answer it has not begun when the tester talks again.
+// What it answers to each request comes from EcuServices (services.h).
 #pragma once
 
 #include <array>
@@ -24,16 +25,13 @@
 
 #include "ecusim/faults.h"
 #include "ecusim/kline.h"
+#include "ecusim/micros.h"
 #include "ecusim/replay.h"
 #include "ecusim/scenario.h"
+#include "ecusim/services.h"
 #include "ecusim/vehicle.h"
 
 namespace kestrel::ecusim {
-
-using Micros = std::int64_t;
-inline constexpr Micros Ms(double ms) {
-  return static_cast<Micros>(ms * 1000 + (ms >= 0 ? 0.5 : -0.5));
-}
 
 struct LineByte {
   std::uint8_t value;
@@ -43,7 +41,9 @@ struct LineByte {
 struct EngineOptions {
   // In-process ports report break calls with their times, so the ECU checks
   // the wake-up and address timing. Over a pseudo-terminal or a real wire
-  // breaks are invisible and the initialisation is recognised by the bytes
+  // breaks are invisible: the 5-baud address is a byte written while the
+  // tester's line is at 5 baud (SetTesterLine), and Kestrel's own
+  // initialisation, whose address is breaks only, is recognised by the bytes
   // that follow it.
   bool breaks_visible = true;
   // The adapter echoes the tester's bytes. Off when serving a real wire,
@@ -63,6 +63,7 @@ enum class Phase : std::uint8_t {
   FastWake,         // wake-up pattern done, waiting for StartCommunication
   StartComm,        // receiving StartCommunication
   FiveBaudAddress,  // receiving the 5-baud address bits
+  FiveBaudByte,     // the address came as one byte at 5 baud: its end, W1, then the sync
   FiveBaudKeys,     // sync and key bytes sent, waiting for the inverted key byte 2
   Session,          // initialised: requests are answered
 };
@@ -70,12 +71,28 @@ enum class Phase : std::uint8_t {
 class Engine {
  public:
   Engine(Scenario scenario, EngineOptions options, Micros start);
+  // The service answers refer to this engine's scenario: it stays in place.
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
 
   // What the tester does.
   void Break(bool on, Micros t);
   void Receive(const std::uint8_t* data, std::size_t count, Micros t);
   // The tester's line speed; far from the ECU's, the ECU hears only noise.
   void SetTesterBaud(std::uint32_t baud);
+  // The tester's line speed as seen at time t (a pseudo-terminal's settings,
+  // or the speed a real device listens at). `changed`: the tester has just
+  // changed its line settings, and the speed it had in between may be gone
+  // already. A byte written while the line is at 5 baud is the 5-baud
+  // address; it ends when the tester leaves 5 baud, or after its ten bits.
+  void SetTesterLine(std::uint32_t baud, bool changed, Micros t);
+  // Whether the tester's changes of its line settings reach SetTesterLine at
+  // all. When they do not, a lone byte of this ECU's address after the quiet
+  // time is taken as a 5-baud address whose speed went unseen.
+  void SetLineChangesSeen(bool seen) { changes_seen_ = seen; }
+  // While the ECU waits for the end of a 5-baud address byte, the caller
+  // should look at the tester's line speed every few milliseconds.
+  bool WatchesTesterLine() const { return phase_ == Phase::FiveBaudByte; }
 
   // Runs the timers (5-baud address end, time-outs) up to `now`.
   void Advance(Micros now);
@@ -94,17 +111,19 @@ class Engine {
   Phase phase() const { return phase_; }
   bool Iso9141Session() const { return session_9141_; }
   const Scenario& scenario() const { return s_; }
-  const std::vector<std::uint16_t>& StoredCodes() const { return stored_; }
-  const std::vector<std::uint16_t>& CurrentCodes() const { return current_; }
-  std::size_t FreezeFrames() const { return freeze_.size(); }
-  const ActuatorOverrides& Overrides() const { return forced_; }
-  bool TestMode() const { return test_mode_; }
+  const std::vector<std::uint16_t>& StoredCodes() const { return services_.StoredCodes(); }
+  const std::vector<std::uint16_t>& CurrentCodes() const { return services_.CurrentCodes(); }
+  std::size_t FreezeFrames() const { return services_.FreezeFrames(); }
+  const ActuatorOverrides& Overrides() const { return services_.Overrides(); }
+  bool TestMode() const { return services_.TestMode(); }
   int Answered() const { return answered_; }
   // The car as the ECU sees it at time t (codes and lamp filled in).
-  VehicleState StateAt(Micros t) const;
+  VehicleState StateAt(Micros t) const { return services_.StateAt(t); }
   // The payloads (service identifier onwards) the ECU answers to a request
   // payload at time t, without framing, timing or faults.
-  std::vector<Bytes> Services(const Bytes& request, Micros t);
+  std::vector<Bytes> Services(const Bytes& request, Micros t) {
+    return services_.Answer(request, t);
+  }
 
  private:
   struct Out {
@@ -114,6 +133,7 @@ class Engine {
     Micros frame_start;
   };
 
+  void AdvancePhase(Micros now);
   void Log(Micros t, const std::string& text) const;
   void Push(std::uint8_t v, Micros start, Micros due, std::uint32_t frame, Micros frame_start);
   Micros ScheduleFrame(const Bytes& frame, Micros at, const char* what);
@@ -121,7 +141,17 @@ class Engine {
   Micros BusIdleSince(Micros t) const;
   bool Deaf() const;
 
-  void TesterByte(std::uint8_t b, Micros start, Micros end);
+  // Whether a received byte was written at 5 baud: Yes when the line is at
+  // 5 baud as it is read, JustBefore when it was so until a moment before,
+  // Maybe when the tester changed its settings and back faster than anyone
+  // looked, Unseen when its changes cannot be seen at all.
+  enum class AtFiveBaud : std::uint8_t { No, Unseen, Maybe, JustBefore, Yes };
+  AtFiveBaud FirstByteAtFiveBaud(std::size_t count, Micros t) const;
+  void LineSpeed(std::uint32_t baud, Micros t);
+  void TesterByte(std::uint8_t b, Micros start, Micros end, AtFiveBaud five);
+  bool AddressByte(std::uint8_t b, Micros start, Micros gap, AtFiveBaud five);
+  void SyncAfterAddressByte();
+  void SendSyncAndKeys(Micros address_end);
   bool PtyInitWatch(std::uint8_t b, Micros start, Micros end);
   void Accumulate14230(std::uint8_t b, Micros start, Micros end);
   void Accumulate9141(std::uint8_t b, Micros start, Micros end);
@@ -134,14 +164,6 @@ class Engine {
   void StartSession(Micros t, const char* how);
   void EndSession(Micros t, const char* why);
 
-  std::optional<Bytes> Data(std::uint8_t service, std::uint16_t id, const VehicleState& v) const;
-  bool Supported(std::uint8_t service, std::uint16_t id) const;
-  Bytes Mask(const std::vector<std::uint16_t>& ids, std::uint8_t base) const;
-  std::vector<std::uint16_t> Ids(std::uint8_t service) const;
-  std::vector<Bytes> DtcFrames(std::uint8_t sid, const std::vector<std::uint16_t>& codes) const;
-  std::vector<Bytes> Info(const Bytes& p) const;
-  Bytes Control(const Bytes& p);
-  void ClearCodes();
   bool Chance(double rate);
 
   Scenario s_;
@@ -150,6 +172,7 @@ class Engine {
   Micros byte_us_;
   std::uint32_t tester_baud_ = 0;
   std::mt19937 rng_;
+  EcuServices services_;
 
   std::vector<Out> out_;  // sorted by due
   std::uint32_t next_frame_ = 1;
@@ -166,7 +189,13 @@ class Engine {
   std::vector<std::pair<Micros, bool>> edges_;  // (time, line low) during the address
   bool edges_overflow_ = false;
   Micros keys_deadline_ = 0;
+  Micros kb2_end_ = 0;  // the ECU's key byte 2 has gone out
   std::uint8_t address_ = 0;
+  // The tester's line between two received bytes, for 5-baud address bytes.
+  bool five_seen_ = false;  // a look at the line found it at 5 baud
+  bool changes_seen_ = true;
+  Micros line_changed_at_;  // the tester's last change of its line settings
+  Micros address_end_ = 0;  // FiveBaudByte: the end of the address (at the latest)
   bool pty_armed_ = false;
   Micros pty_first_end_ = 0;
   std::uint8_t pty_first_ = 0;
@@ -180,10 +209,6 @@ class Engine {
   std::optional<std::uint8_t> swallow_;
   Micros swallow_until_ = 0;
 
-  std::vector<std::uint16_t> stored_, current_;
-  std::vector<FreezeFrame> freeze_;
-  ActuatorOverrides forced_;
-  bool test_mode_ = false;
   int answered_ = 0;
   bool stopped_ = false;
   std::optional<Micros> vanish_at_;

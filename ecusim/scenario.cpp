@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <functional>
+#include <iterator>
+#include <limits>
 #include <sstream>
+#include <type_traits>
 
 #include "ecusim/vehicle.h"
 
@@ -87,263 +89,279 @@ bool YesNo(std::string_view t) {
   Fail("'" + std::string(t) + "' is not yes or no");
 }
 
-void Args(const std::vector<std::string_view>& tok, std::size_t min, std::size_t max) {
-  const std::size_t n = tok.size() - 1;
-  if (n < min || n > max) {
-    std::string want =
-        min == max ? std::to_string(min) : std::to_string(min) + ".." + std::to_string(max);
-    Fail("'" + std::string(tok[0]) + "' takes " + want + " value(s), not " + std::to_string(n));
-  }
-}
-
 void SortUnique(std::vector<std::uint8_t>& v) {
   std::sort(v.begin(), v.end());
   v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
-// Text of a line after its keyword (names and identification may hold spaces).
-std::string Rest(std::string_view line, std::string_view keyword) {
-  line = Trim(line);
-  line.remove_prefix(keyword.size());
-  return std::string(Trim(line));
+// One statement line as its handler sees it.
+struct Statement {
+  Scenario& s;
+  std::string_view line;                     // without its comment
+  const std::vector<std::string_view>& tok;  // tok[0] is the keyword
+  bool& inits_given;
+
+  double Num(std::size_t i, double lo, double hi) const { return Number(tok[i], lo, hi); }
+  // Text after the keyword (names and identification may hold spaces).
+  std::string Rest() const {
+    std::string_view rest = Trim(line);
+    rest.remove_prefix(tok[0].size());
+    return std::string(Trim(rest));
+  }
+};
+
+// Handlers for the common shapes of statement, one field each.
+template <auto Field, long Lo, long Hi>
+void NumberField(const Statement& st) {
+  auto& f = st.s.*Field;
+  f = static_cast<std::remove_reference_t<decltype(f)>>(st.Num(1, Lo, Hi));
 }
 
-void Statement(Scenario& s, std::string_view line, const std::vector<std::string_view>& tok,
-               bool& inits_given) {
-  const std::string_view k = tok[0];
-  auto num = [&](std::size_t i, double lo, double hi) { return Number(tok[i], lo, hi); };
-  auto ms = [&](double& field) {
-    Args(tok, 1, 1);
-    field = num(1, 0, 10000);
-  };
-  auto range = [&](double& lo, double& hi) {
-    Args(tok, 2, 2);
-    lo = num(1, 0, 10000);
-    hi = num(2, 0, 10000);
-    if (hi < lo) Fail("the maximum is below the minimum");
-  };
-  auto list = [&](std::vector<std::uint8_t>& v) {
-    Args(tok, 1, 256);
-    for (std::size_t i = 1; i < tok.size(); ++i) v.push_back(HexByte(tok[i]));
-  };
+template <double Scenario::*Field>
+void Millis(const Statement& st) {
+  st.s.*Field = st.Num(1, 0, 10000);
+}
 
-  if (k == "name") {
-    s.name = Rest(line, k);
-  } else if (k == "protocol") {
-    Args(tok, 1, 1);
-    if (tok[1] == "fast") {
-      s.protocol = Protocol::Fast14230;
-    } else if (tok[1] == "5baud") {
-      s.protocol = Protocol::FiveBaud14230;
-    } else if (tok[1] == "9141") {
-      s.protocol = Protocol::Iso9141;
-    } else {
-      Fail("protocol '" + std::string(tok[1]) + "' is not fast, 5baud or 9141");
-    }
-  } else if (k == "inits") {
-    Args(tok, 1, 2);
-    s.accept_fast = s.accept_5baud = false;
-    for (std::size_t i = 1; i < tok.size(); ++i) {
-      if (tok[i] == "fast") {
-        s.accept_fast = true;
-      } else if (tok[i] == "5baud") {
-        s.accept_5baud = true;
-      } else {
-        Fail("initialisation '" + std::string(tok[i]) + "' is not fast or 5baud");
-      }
-    }
-    inits_given = true;
-  } else if (k == "ecu") {
-    Args(tok, 1, 1);
-    s.ecu_address = HexByte(tok[1]);
-  } else if (k == "tester") {
-    Args(tok, 1, 1);
-    s.tester_address = HexByte(tok[1]);
-  } else if (k == "functional") {
-    Args(tok, 1, 1);
-    s.functional_address = HexByte(tok[1]);
-  } else if (k == "keybytes") {
-    Args(tok, 2, 2);
-    s.key_bytes = {HexByte(tok[1]), HexByte(tok[2])};
-  } else if (k == "baud") {
-    Args(tok, 1, 1);
-    s.baud = static_cast<std::uint32_t>(num(1, 1200, 115200));
-  } else if (k == "p1") {
-    ms(s.p1);
-  } else if (k == "p2") {
-    ms(s.p2);
-  } else if (k == "p2next") {
-    ms(s.p2_next);
-  } else if (k == "p3max") {
-    ms(s.p3_max);
-  } else if (k == "p4max") {
-    ms(s.p4_max);
-  } else if (k == "w1") {
-    ms(s.w1);
-  } else if (k == "w2") {
-    ms(s.w2);
-  } else if (k == "w3") {
-    ms(s.w3);
-  } else if (k == "w4") {
-    ms(s.w4);
-  } else if (k == "idle_min") {
-    ms(s.idle_min);
-  } else if (k == "wakeup_low") {
-    range(s.wake_low_min, s.wake_low_max);
-  } else if (k == "wakeup_total") {
-    range(s.wake_total_min, s.wake_total_max);
-  } else if (k == "bit_tolerance") {
-    Args(tok, 1, 1);
-    s.bit_tolerance = num(1, 1, 99);
-  } else if (k == "displacement") {
-    Args(tok, 1, 1);
-    s.displacement = num(1, 50, 20000);
-  } else if (k == "cylinders") {
-    Args(tok, 1, 1);
-    s.cylinders = static_cast<int>(num(1, 1, 16));
-  } else if (k == "injector_flow") {
-    Args(tok, 1, 1);
-    s.injector_flow = num(1, 10, 5000);
-  } else if (k == "idle_rpm") {
-    Args(tok, 1, 1);
-    s.idle_rpm = num(1, 300, 3000);
-  } else if (k == "cold_idle_rpm") {
-    Args(tok, 1, 1);
-    s.cold_idle_rpm = num(1, 300, 4000);
-  } else if (k == "coolant") {
-    Args(tok, 2, 2);
-    s.coolant_start = num(1, -40, 130);
-    s.coolant_warm = num(2, -40, 130);
-  } else if (k == "fluid") {
-    Args(tok, 2, 2);
-    s.fluid_start = num(1, -40, 150);
-    s.fluid_warm = num(2, -40, 150);
-  } else if (k == "warmup") {
-    Args(tok, 1, 1);
-    s.warmup_seconds = num(1, 1, 100000);
-  } else if (k == "ambient") {
-    Args(tok, 1, 1);
-    s.ambient = num(1, -40, 60);
-  } else if (k == "ltft") {
-    Args(tok, 1, 1);
-    s.ltft = num(1, -50, 50);
-  } else if (k == "transmission") {
-    Args(tok, 1, 1);
-    if (tok[1] == "auto") {
-      s.automatic = true;
-    } else if (tok[1] == "manual") {
-      s.automatic = false;
-    } else {
-      Fail("transmission '" + std::string(tok[1]) + "' is not auto or manual");
-    }
-  } else if (k == "od_off") {
-    Args(tok, 1, 1);
-    s.od_off = YesNo(tok[1]);
-  } else if (k == "o2_sensors") {
-    Args(tok, 1, 1);
-    s.o2_sensors = HexByte(tok[1]);
-  } else if (k == "obd_type") {
-    Args(tok, 1, 1);
-    s.obd_type = static_cast<std::uint8_t>(num(1, 0, 255));
-  } else if (k == "segment") {
-    Args(tok, 4, 4);
-    Segment seg;
-    seg.seconds = num(1, 0.1, 100000);
-    seg.from = num(2, 0, 255);
-    seg.to = num(3, 0, 255);
-    if (tok[4].size() != 1 ||
-        std::string_view("PRND2L").find(tok[4][0]) == std::string_view::npos) {
-      Fail("selector '" + std::string(tok[4]) + "' is not one of P R N D 2 L");
-    }
-    seg.selector = tok[4][0];
-    if ((seg.selector == 'P' || seg.selector == 'N') && (seg.from > 0 || seg.to > 0)) {
-      Fail("the car cannot move with the selector in P or N");
-    }
-    if (s.drive.size() >= 1000) Fail("more than 1000 segments");
-    s.drive.push_back(seg);
-  } else if (k == "pids") {
-    list(s.pids);
-  } else if (k == "lids") {
-    list(s.lids);
-  } else if (k == "freeze_pids") {
-    list(s.freeze_pids);
-  } else if (k == "data") {
-    Args(tok, 3, 2 + kMaxPayload14230 - 3);
-    const std::uint8_t service = HexByte(tok[1]);
-    std::uint16_t id = 0;
-    if (service == 0x22) {
-      id = static_cast<std::uint16_t>(HexValue(tok[2], 4));
-    } else if (service == 0x01 || service == 0x21) {
-      id = HexByte(tok[2]);
-      if (id % 0x20 == 0) Fail("identifier " + std::string(tok[2]) + " is a support mask");
-      (service == 0x01 ? s.pids : s.lids).push_back(static_cast<std::uint8_t>(id));
-    } else {
-      Fail("data is given for services 01, 21 and 22, not " + std::string(tok[1]));
-    }
-    Bytes bytes;
-    for (std::size_t i = 3; i < tok.size(); ++i) bytes.push_back(HexByte(tok[i]));
-    s.fixed[Scenario::FixedKey(service, id)] = std::move(bytes);
-  } else if (k == "stored") {
-    Args(tok, 0, 256);
-    s.stored_codes.clear();
-    for (std::size_t i = 1; i < tok.size(); ++i) s.stored_codes.push_back(Code(tok[i]));
-  } else if (k == "current") {
-    Args(tok, 0, 256);
-    s.current_codes.clear();
-    for (std::size_t i = 1; i < tok.size(); ++i) s.current_codes.push_back(Code(tok[i]));
-  } else if (k == "freeze") {
-    Args(tok, 2, 2);
-    if (s.freeze_frames.size() >= 16) Fail("more than 16 freeze frames");
-    s.freeze_frames.push_back({Code(tok[1]), num(2, 0, 1e7)});
-  } else if (k == "mil") {
-    Args(tok, 1, 1);
-    if (tok[1] == "auto") {
-      s.mil = Scenario::Mil::Auto;
-    } else {
-      s.mil = YesNo(tok[1]) ? Scenario::Mil::On : Scenario::Mil::Off;
-    }
-  } else if (k == "vin") {
-    s.vin = Rest(line, k);
-    if (s.vin.size() != 17) Fail("a VIN has 17 characters");
-  } else if (k == "calid") {
-    s.calibration_id = Rest(line, k);
-    if (s.calibration_id.empty() || s.calibration_id.size() > 16) {
-      Fail("a calibration identifier has 1..16 characters");
-    }
-  } else if (k == "cvn") {
-    Args(tok, 1, 1);
-    s.cvn = static_cast<std::uint32_t>(HexValue(tok[1], 8));
-  } else if (k == "ident") {
-    s.ident = Rest(line, k);
-    if (s.ident.empty() || s.ident.size() > 16) Fail("an identification has 1..16 characters");
-  } else if (k == "actuator") {
-    Args(tok, 2, 4);
-    const std::uint8_t lid = HexByte(tok[1]);
-    Actuator a;
-    const std::string_view kind = tok[2];
-    if (kind == "ack") {
-      a.kind = ActuatorKind::Ack;
-    } else if (kind == "idle") {
-      a.kind = ActuatorKind::Idle;
-    } else if (kind == "timing") {
-      a.kind = ActuatorKind::Timing;
-    } else if (kind == "injection") {
-      a.kind = ActuatorKind::Injection;
-    } else if (kind == "switch") {
-      a.kind = ActuatorKind::Switch;
-      if (tok.size() != 5) Fail("a switch names the LID and the byte that show it");
-      a.target_lid = HexByte(tok[3]);
-      a.target_byte = static_cast<std::uint8_t>(num(4, 0, 7));
-    } else {
-      Fail("actuator kind '" + std::string(kind) +
-           "' is not ack, idle, timing, injection or switch");
-    }
-    if (a.kind != ActuatorKind::Switch && tok.size() > 3) Fail("only a switch takes a target");
-    if (lid % 0x20 == 0) Fail("LID " + std::string(tok[1]) + " is a support mask");
-    s.actuators[lid] = a;
+template <double Scenario::*Lo, double Scenario::*Hi>
+void MillisRange(const Statement& st) {
+  st.s.*Lo = st.Num(1, 0, 10000);
+  st.s.*Hi = st.Num(2, 0, 10000);
+  if (st.s.*Hi < st.s.*Lo) Fail("the maximum is below the minimum");
+}
+
+template <std::uint8_t Scenario::*Field>
+void HexField(const Statement& st) {
+  st.s.*Field = HexByte(st.tok[1]);
+}
+
+template <std::vector<std::uint8_t> Scenario::*Field>
+void HexList(const Statement& st) {
+  for (std::size_t i = 1; i < st.tok.size(); ++i) (st.s.*Field).push_back(HexByte(st.tok[i]));
+}
+
+template <std::vector<std::uint16_t> Scenario::*Field>
+void CodeList(const Statement& st) {
+  auto& codes = st.s.*Field;
+  codes.clear();
+  for (std::size_t i = 1; i < st.tok.size(); ++i) codes.push_back(Code(st.tok[i]));
+}
+
+void ProtocolLine(const Statement& st) {
+  const std::string_view v = st.tok[1];
+  if (v == "fast") {
+    st.s.protocol = Protocol::Fast14230;
+  } else if (v == "5baud") {
+    st.s.protocol = Protocol::FiveBaud14230;
+  } else if (v == "9141") {
+    st.s.protocol = Protocol::Iso9141;
   } else {
-    Fail("unknown statement '" + std::string(k) + "'");
+    Fail("protocol '" + std::string(v) + "' is not fast, 5baud or 9141");
   }
+}
+
+void InitsLine(const Statement& st) {
+  st.s.accept_fast = st.s.accept_5baud = false;
+  for (std::size_t i = 1; i < st.tok.size(); ++i) {
+    if (st.tok[i] == "fast") {
+      st.s.accept_fast = true;
+    } else if (st.tok[i] == "5baud") {
+      st.s.accept_5baud = true;
+    } else {
+      Fail("initialisation '" + std::string(st.tok[i]) + "' is not fast or 5baud");
+    }
+  }
+  st.inits_given = true;
+}
+
+void TransmissionLine(const Statement& st) {
+  if (st.tok[1] == "auto") {
+    st.s.automatic = true;
+  } else if (st.tok[1] == "manual") {
+    st.s.automatic = false;
+  } else {
+    Fail("transmission '" + std::string(st.tok[1]) + "' is not auto or manual");
+  }
+}
+
+void SegmentLine(const Statement& st) {
+  Segment seg;
+  seg.seconds = st.Num(1, 0.1, 100000);
+  seg.from = st.Num(2, 0, 255);
+  seg.to = st.Num(3, 0, 255);
+  const std::string_view selector = st.tok[4];
+  if (selector.size() != 1 ||
+      std::string_view("PRND2L").find(selector[0]) == std::string_view::npos) {
+    Fail("selector '" + std::string(selector) + "' is not one of P R N D 2 L");
+  }
+  seg.selector = selector[0];
+  if ((seg.selector == 'P' || seg.selector == 'N') && (seg.from > 0 || seg.to > 0)) {
+    Fail("the car cannot move with the selector in P or N");
+  }
+  if (st.s.drive.size() >= 1000) Fail("more than 1000 segments");
+  st.s.drive.push_back(seg);
+}
+
+void DataLine(const Statement& st) {
+  Scenario& s = st.s;
+  const std::uint8_t service = HexByte(st.tok[1]);
+  std::uint16_t id = 0;
+  if (service == 0x22) {
+    id = static_cast<std::uint16_t>(HexValue(st.tok[2], 4));
+  } else if (service == 0x01 || service == 0x21) {
+    id = HexByte(st.tok[2]);
+    if (id % 0x20 == 0) Fail("identifier " + std::string(st.tok[2]) + " is a support mask");
+    (service == 0x01 ? s.pids : s.lids).push_back(static_cast<std::uint8_t>(id));
+  } else {
+    Fail("data is given for services 01, 21 and 22, not " + std::string(st.tok[1]));
+  }
+  Bytes bytes;
+  for (std::size_t i = 3; i < st.tok.size(); ++i) bytes.push_back(HexByte(st.tok[i]));
+  s.fixed[Scenario::FixedKey(service, id)] = std::move(bytes);
+}
+
+void FreezeLine(const Statement& st) {
+  if (st.s.freeze_frames.size() >= 16) Fail("more than 16 freeze frames");
+  st.s.freeze_frames.push_back({Code(st.tok[1]), st.Num(2, 0, 1e7)});
+}
+
+void MilLine(const Statement& st) {
+  if (st.tok[1] == "auto") {
+    st.s.mil = Scenario::Mil::Auto;
+  } else {
+    st.s.mil = YesNo(st.tok[1]) ? Scenario::Mil::On : Scenario::Mil::Off;
+  }
+}
+
+void ActuatorLine(const Statement& st) {
+  const std::uint8_t lid = HexByte(st.tok[1]);
+  Actuator a;
+  const std::string_view kind = st.tok[2];
+  if (kind == "ack") {
+    a.kind = ActuatorKind::Ack;
+  } else if (kind == "idle") {
+    a.kind = ActuatorKind::Idle;
+  } else if (kind == "timing") {
+    a.kind = ActuatorKind::Timing;
+  } else if (kind == "injection") {
+    a.kind = ActuatorKind::Injection;
+  } else if (kind == "switch") {
+    a.kind = ActuatorKind::Switch;
+    if (st.tok.size() != 5) Fail("a switch names the LID and the byte that show it");
+    a.target_lid = HexByte(st.tok[3]);
+    a.target_byte = static_cast<std::uint8_t>(st.Num(4, 0, 7));
+  } else {
+    Fail("actuator kind '" + std::string(kind) + "' is not ack, idle, timing, injection or switch");
+  }
+  if (a.kind != ActuatorKind::Switch && st.tok.size() > 3) Fail("only a switch takes a target");
+  if (lid % 0x20 == 0) Fail("LID " + std::string(st.tok[1]) + " is a support mask");
+  st.s.actuators[lid] = a;
+}
+
+// A statement's keyword, how many values it takes, and what it does with
+// them. Statements whose text runs to the end of the line take any count.
+struct Keyword {
+  std::string_view name;
+  std::size_t min, max;
+  void (*handle)(const Statement&);
+};
+
+constexpr std::size_t kText = std::numeric_limits<std::size_t>::max();
+using S = Scenario;
+
+constexpr Keyword kKeywords[] = {
+    {"name", 0, kText, [](const Statement& st) { st.s.name = st.Rest(); }},
+    {"protocol", 1, 1, ProtocolLine},
+    {"inits", 1, 2, InitsLine},
+    {"ecu", 1, 1, HexField<&S::ecu_address>},
+    {"tester", 1, 1, HexField<&S::tester_address>},
+    {"functional", 1, 1, HexField<&S::functional_address>},
+    {"keybytes", 2, 2,
+     [](const Statement& st) {
+       st.s.key_bytes = {HexByte(st.tok[1]), HexByte(st.tok[2])};
+     }},
+    {"baud", 1, 1, NumberField<&S::baud, 1200, 115200>},
+    {"p1", 1, 1, Millis<&S::p1>},
+    {"p2", 1, 1, Millis<&S::p2>},
+    {"p2next", 1, 1, Millis<&S::p2_next>},
+    {"p3max", 1, 1, Millis<&S::p3_max>},
+    {"p4max", 1, 1, Millis<&S::p4_max>},
+    {"w1", 1, 1, Millis<&S::w1>},
+    {"w2", 1, 1, Millis<&S::w2>},
+    {"w3", 1, 1, Millis<&S::w3>},
+    {"w4", 1, 1, Millis<&S::w4>},
+    {"idle_min", 1, 1, Millis<&S::idle_min>},
+    {"wakeup_low", 2, 2, MillisRange<&S::wake_low_min, &S::wake_low_max>},
+    {"wakeup_total", 2, 2, MillisRange<&S::wake_total_min, &S::wake_total_max>},
+    {"bit_tolerance", 1, 1, NumberField<&S::bit_tolerance, 1, 99>},
+    {"w4_limits", 2, 2, MillisRange<&S::w4_min, &S::w4_max>},
+    {"displacement", 1, 1, NumberField<&S::displacement, 50, 20000>},
+    {"cylinders", 1, 1, NumberField<&S::cylinders, 1, 16>},
+    {"injector_flow", 1, 1, NumberField<&S::injector_flow, 10, 5000>},
+    {"idle_rpm", 1, 1, NumberField<&S::idle_rpm, 300, 3000>},
+    {"cold_idle_rpm", 1, 1, NumberField<&S::cold_idle_rpm, 300, 4000>},
+    {"coolant", 2, 2,
+     [](const Statement& st) {
+       st.s.coolant_start = st.Num(1, -40, 130);
+       st.s.coolant_warm = st.Num(2, -40, 130);
+     }},
+    {"fluid", 2, 2,
+     [](const Statement& st) {
+       st.s.fluid_start = st.Num(1, -40, 150);
+       st.s.fluid_warm = st.Num(2, -40, 150);
+     }},
+    {"warmup", 1, 1, NumberField<&S::warmup_seconds, 1, 100000>},
+    {"ambient", 1, 1, NumberField<&S::ambient, -40, 60>},
+    {"ltft", 1, 1, NumberField<&S::ltft, -50, 50>},
+    {"transmission", 1, 1, TransmissionLine},
+    {"od_off", 1, 1, [](const Statement& st) { st.s.od_off = YesNo(st.tok[1]); }},
+    {"o2_sensors", 1, 1, HexField<&S::o2_sensors>},
+    {"obd_type", 1, 1, NumberField<&S::obd_type, 0, 255>},
+    {"segment", 4, 4, SegmentLine},
+    {"pids", 1, 256, HexList<&S::pids>},
+    {"lids", 1, 256, HexList<&S::lids>},
+    {"freeze_pids", 1, 256, HexList<&S::freeze_pids>},
+    {"data", 3, 2 + kMaxPayload14230 - 3, DataLine},
+    {"stored", 0, 256, CodeList<&S::stored_codes>},
+    {"current", 0, 256, CodeList<&S::current_codes>},
+    {"freeze", 2, 2, FreezeLine},
+    {"mil", 1, 1, MilLine},
+    {"vin", 0, kText,
+     [](const Statement& st) {
+       st.s.vin = st.Rest();
+       if (st.s.vin.size() != 17) Fail("a VIN has 17 characters");
+     }},
+    {"calid", 0, kText,
+     [](const Statement& st) {
+       st.s.calibration_id = st.Rest();
+       if (st.s.calibration_id.empty() || st.s.calibration_id.size() > 16) {
+         Fail("a calibration identifier has 1..16 characters");
+       }
+     }},
+    {"cvn", 1, 1,
+     [](const Statement& st) { st.s.cvn = static_cast<std::uint32_t>(HexValue(st.tok[1], 8)); }},
+    {"ident", 0, kText,
+     [](const Statement& st) {
+       st.s.ident = st.Rest();
+       if (st.s.ident.empty() || st.s.ident.size() > 16) {
+         Fail("an identification has 1..16 characters");
+       }
+     }},
+    {"actuator", 2, 4, ActuatorLine},
+};
+
+void Run(const Statement& st) {
+  const std::string_view k = st.tok[0];
+  const auto* kw = std::find_if(std::begin(kKeywords), std::end(kKeywords),
+                                [&](const Keyword& w) { return w.name == k; });
+  if (kw == std::end(kKeywords)) Fail("unknown statement '" + std::string(k) + "'");
+  const std::size_t n = st.tok.size() - 1;
+  if (n < kw->min || n > kw->max) {
+    const std::string want = kw->min == kw->max
+                                 ? std::to_string(kw->min)
+                                 : std::to_string(kw->min) + ".." + std::to_string(kw->max);
+    Fail("'" + std::string(k) + "' takes " + want + " value(s), not " + std::to_string(n));
+  }
+  kw->handle(st);
 }
 
 // Checks that need the whole file.
@@ -428,7 +446,7 @@ ScenarioResult ParseScenario(std::string_view text, std::string_view source) {
       line = Trim(line);
       if (line.empty()) continue;
       const auto tok = Split(line);
-      Statement(s, line, tok, inits_given);
+      Run({s, line, tok, inits_given});
     }
     line_no = 0;
     Finish(s, inits_given);

@@ -74,6 +74,9 @@ struct Scenario {
   double wake_low_min = 15, wake_low_max = 45;      // fast init: low time
   double wake_total_min = 35, wake_total_max = 75;  // fast init: low + high time
   double bit_tolerance = 25;                        // 5-baud: edge placement
+  // 5-baud: how soon and how late after key byte 2 the ECU takes the
+  // tester's inverted key byte 2; later it goes back to sleep.
+  double w4_min = 0, w4_max = 1500;
 
   // Engine and transmission.
   double displacement = 2362;  // ml

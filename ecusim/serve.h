@@ -11,8 +11,11 @@
 
 namespace kestrel::ecusim {
 
-// Opens a pseudo-terminal pair in raw mode. Returns the master descriptor
-// (or -1 with `error` set) and the slave's path in `slave`.
+// Opens a pseudo-terminal pair in raw mode, the master in packet mode and
+// the slave reporting every change of its settings to it (EXTPROC), so that
+// Serve sees the tester's line speed even when it is 5 baud for a moment
+// only. Returns the master descriptor (or -1 with `error` set) and the
+// slave's path in `slave`.
 int OpenPty(std::string& slave, std::string& error);
 
 // Opens a serial device exclusively, raw 8N1, at `baud` (10400 through

@@ -281,6 +281,77 @@ TEST(PseudoTerminal, InitialisationsRecognisedByTheBytesThatFollow) {
   }
 }
 
+TEST(PseudoTerminal, AddressByteWrittenAtFiveBaud) {
+  EngineOptions o;
+  o.breaks_visible = false;
+  // ms after the byte the tester's line is at 10400 again, or:
+  constexpr double kNever = -1, kBeforeLooked = -2, kChangesHidden = -3;
+  struct Case {
+    const char* what;
+    std::uint8_t address;
+    double back_after;
+    bool quiet;
+    Bytes line;  // what the tester hears
+  };
+  const Case cases[] = {
+      {"5 baud set and back before anyone looked",
+       0x10,
+       kBeforeLooked,
+       true,
+       {0x10, 0x55, 0xEF, 0x8F}},
+      {"line setting changes not reported", 0x33, kChangesHidden, true, {0x33, 0x55, 0xEF, 0x8F}},
+      {"held at 5 baud for 1 s", 0x10, 1000, true, {0x10, 0x55, 0xEF, 0x8F}},
+      {"held at 5 baud for good", 0x10, kNever, true, {0x10}},
+      {"another ECU's address", 0x13, 0, true, {0x13}},
+      {"too little quiet before it", 0x10, 0, false, {0x10}},
+  };
+  for (const Case& c : cases) {
+    Rig r(Builtin("corolla_3zz_5baud"), o);
+    if (!c.quiet) {
+      r.Write({0x00});
+      r.Wait(100);
+      r.Take();
+    }
+    const Micros sent = r.now;
+    r.engine.SetLineChangesSeen(c.back_after != kChangesHidden);
+    r.engine.SetTesterLine(c.back_after < kNever ? 10400 : 5, c.back_after != kChangesHidden,
+                           r.now);
+    r.Write({c.address});
+    if (c.back_after >= 0) {
+      r.Wait(c.back_after);
+      r.engine.SetTesterLine(10400, true, r.now);
+    }
+    const double listened = c.back_after == kNever ? 2000 : std::max(0.0, c.back_after);
+    r.now = sent + Ms(listened + 200);
+    const auto line = r.TakeTimed();
+    Bytes values;
+    for (const LineByte& b : line) values.push_back(b.value);
+    EXPECT_EQ(values, c.line) << c.what;
+    if (line.size() < 4) {
+      EXPECT_EQ(r.engine.phase(), Phase::Asleep) << c.what;
+      continue;
+    }
+    // The address ends when the tester leaves 5 baud; the sync follows W1 later.
+    EXPECT_NEAR(line[1].due - sent, Ms(listened + 40) + 962, 2) << c.what;
+    r.Write({0x70});
+    r.Wait(60);
+    EXPECT_EQ(r.Take(), (Bytes{0x70, static_cast<std::uint8_t>(~c.address)})) << c.what;
+    EXPECT_EQ(r.engine.phase(), Phase::Session) << c.what;
+  }
+}
+
+TEST(FiveBaud, InvertedKeyByte2WithinTheW4Limits) {
+  auto parsed = ParseScenario("protocol 5baud\nw4_limits 25 50\n", "w4.scn");
+  ASSERT_TRUE(parsed.scenario) << parsed.error;
+  // Key byte 2 has gone out 63 ms after the address; the tester answers
+  // W1to4 after the address.
+  for (const auto& [w1to4, opens] : {std::pair{70.0, false}, {100.0, true}, {140.0, false}}) {
+    Rig r(*parsed.scenario);
+    r.FiveBaud(0x10, 0x8F, w1to4);
+    EXPECT_EQ(r.engine.phase() == Phase::Session, opens) << w1to4;
+  }
+}
+
 TEST(Session, ReinitialisationWhileInSession) {
   Rig r;
   r.FastInit();

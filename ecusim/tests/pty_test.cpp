@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -103,17 +105,23 @@ class Tester {
     tcsetattr(fd_, TCSANOW, &t);
     EXPECT_TRUE(SetTtySpeed(fd_, 10400));
   }
+  // The far end of a wire to the program's --device: a pseudo-terminal master.
+  explicit Tester(int master) : fd_(master) {}
   ~Tester() {
     if (fd_ >= 0) close(fd_);
   }
   void Write(const Bytes& b) {
     EXPECT_EQ(write(fd_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
   }
-  // Everything that arrives within ms; stops early on a hang-up.
-  Bytes Read(int ms) {
+  void SetBaud(std::uint32_t baud) { EXPECT_TRUE(SetTtySpeed(fd_, baud)); }
+  std::uint32_t Baud() const { return TtySpeed(fd_); }
+  void Drain() { tcdrain(fd_); }
+  // Everything that arrives within ms, or the first `enough` bytes; stops
+  // early on a hang-up.
+  Bytes Read(int ms, std::size_t enough = SIZE_MAX) {
     Bytes got;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
+    while (std::chrono::steady_clock::now() < end && got.size() < enough) {
       pollfd p{fd_, POLLIN, 0};
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           end - std::chrono::steady_clock::now());
@@ -177,6 +185,84 @@ TEST(Program, FiveBaudScenarioOverThePseudoTerminalWithLog) {
   EXPECT_NE(log.find("5-baud initialisation recognised"), std::string::npos) << log;
   EXPECT_NE(log.find("RX 81 10 F1 3E C0"), std::string::npos) << log;
   EXPECT_NE(log.find("TX 81 F1 10 7E"), std::string::npos) << log;
+}
+
+// A tester of the plain-adapter kind sends the 5-baud address as one byte
+// with its line set to 5 baud, listens at 10400 for the sync and key bytes,
+// answers the inverted key byte 2 and reads the inverted address.
+TEST(Program, FiveBaudAddressWrittenAtFiveBaud) {
+  enum class Then { SwitchAtOnce, ReadEchoFirst, HoldTwoSeconds };
+  struct Case {
+    const char* scenario;
+    std::uint8_t address;
+    Then then;
+    std::uint8_t kw1, kw2;  // 0 0: no answer
+  };
+  const Case cases[] = {
+      {"corolla_3zz_5baud", 0x10, Then::SwitchAtOnce, 0xEF, 0x8F},
+      {"carina_7afe_9141", 0x33, Then::ReadEchoFirst, 0x08, 0x08},
+      {"camry_2az_fast", 0x33, Then::HoldTwoSeconds, 0xEF, 0x8F},
+      {"corolla_3zz_5baud", 0x13, Then::SwitchAtOnce, 0, 0},  // another ECU's address
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario + std::string(" ") + Hex(&c.address, 1));
+    Program p({"--scenario", c.scenario, "--verbose"});
+    Tester t(p.FirstLine());
+    t.SetBaud(5);
+    t.Write({c.address});
+    Bytes heard = {c.address};                    // the echo, read with the rest
+    if (c.then == Then::SwitchAtOnce) t.Drain();  // returns at once on a pseudo-terminal
+    if (c.then == Then::HoldTwoSeconds) std::this_thread::sleep_for(std::chrono::seconds(2));
+    if (c.then == Then::ReadEchoFirst) {
+      EXPECT_EQ(t.Read(500, 1), heard);
+      heard.clear();
+    }
+    t.SetBaud(10400);
+    if (c.kw1 == 0) {
+      EXPECT_EQ(t.Read(700), heard);
+      EXPECT_NE(p.Stderr().find("this ECU's (10, functional 33"), std::string::npos) << p.Stderr();
+      continue;
+    }
+    heard.insert(heard.end(), {0x55, c.kw1, c.kw2});
+    EXPECT_EQ(t.Read(700, heard.size()), heard);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // W4
+    const auto inv_kw2 = static_cast<std::uint8_t>(~c.kw2);
+    t.Write({inv_kw2});
+    EXPECT_EQ(t.Read(300, 2), (Bytes{inv_kw2, static_cast<std::uint8_t>(~c.address)}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    const Bytes req = c.kw1 == 0x08 ? Request9141({0x01, 0x00}) : Request({0x01, 0x00});
+    t.Write(req);
+    const Bytes line = t.Read(300, req.size() + 10);
+    ASSERT_EQ(line.size(), req.size() + 10);
+    EXPECT_EQ(line[req.size() + 3], 0x41);  // after the echo: 86 F1 10 41 00 or 48 6B 10 41 00
+  }
+}
+
+// With --device the program's own line listens at 5 baud for the address
+// while the ECU waits (the ISO 9141 scenario has no fast init), then goes
+// back to 10400 for the handshake. A pseudo-terminal stands in for the
+// device; the test holds its master side, the wire.
+TEST(Program, RealDeviceListensAtFiveBaudForTheAddress) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  char name[128];
+  ASSERT_EQ(grantpt(master) | unlockpt(master) | ptsname_r(master, name, sizeof name), 0);
+  Tester wire(master);
+  Program p({"--scenario", "carina_7afe_9141", "--device", name});
+  auto wait_for_baud = [&](std::uint32_t baud) {
+    for (int i = 0; i < 200 && wire.Baud() != baud; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return wire.Baud();
+  };
+  ASSERT_EQ(wait_for_baud(5), 5u);
+  wire.Write({0x33});
+  EXPECT_EQ(wait_for_baud(10400), 10400u);
+  // No echo: on a wire the tester's own adapter echoes.
+  EXPECT_EQ(wire.Read(500, 3), (Bytes{0x55, 0x08, 0x08}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  wire.Write({0xF7});
+  EXPECT_EQ(wire.Read(300, 1), Bytes{0xCC});
 }
 
 TEST(Program, VanishingAdapterClosesThePseudoTerminal) {
