@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -201,6 +202,30 @@ TEST_F(WithLink, InProcessIso9141) {
   Settings(kProto9141);
   UseSim("carina_7afe_9141");
   ReadAndCheck("ISO 9141");
+}
+
+// Noise before every ECU answer lands behind the echo in front of it, where
+// only the checksum can tell the echo from the noise: every echo and every
+// answer must still be recognised.
+TEST_F(WithLink, InProcessIso9141ThroughNoiseBeforeEveryAnswer) {
+  Settings(kProto9141);
+  EngineOptions o;
+  ASSERT_EQ(AddFault(o.faults, "noise:1"), "");
+  UseSim("carina_7afe_9141", o);
+  LogEnabled = 1;
+  ReadAndCheck("ISO 9141 with noise");
+  LogEnabled = 0;
+  std::string log;
+  for (const auto& e : std::filesystem::directory_iterator("Kadr")) {
+    std::ifstream in(e.path(), std::ios::binary);
+    log.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  EXPECT_EQ(log.find("Packet CRC Error"), std::string::npos) << log;
+  int echoes = 0;
+  for (std::size_t p = log.find("TxD("); p != std::string::npos; p = log.find("TxD(", p + 1)) {
+    ++echoes;
+  }
+  EXPECT_EQ(echoes, 6);  // every request's echo
 }
 
 TEST_F(WithLink, InProcessCyclicSessionWithActuatorTest) {
