@@ -163,6 +163,17 @@ class SessionTest : public TempDirTest {
 
   void Request(const Bytes& payload) { AddRequest(*table_, KwpRequest(kEcu, kTester, payload)); }
 
+  // Requests 21 01 and 21 02, which the ECU answers, on a 10400 baud line;
+  // LinkStatus is noted in statuses_ at every write.
+  void TwoAnsweredRequests() {
+    Request({0x21, 0x01});
+    Request({0x21, 0x02});
+    port_->SetWriteHook(WithStatus(statuses_, Ecu14230([](const Bytes& p) {
+                                     return std::vector<Bytes>{{0x61, p[1], 0x10}};
+                                   })));
+    port_->SetLineSpeed(10400);
+  }
+
   // A session on the port's clock; the response wait is P2 unless given.
   void Start(std::uint8_t runFlag, std::int32_t responseWait = -1) {
     SessionRecord r = MakeSessionRecord(*table_, responseWait < 0 ? LinkSettings.P2 : responseWait);
@@ -209,6 +220,7 @@ class SessionTest : public TempDirTest {
 
   std::shared_ptr<TestPort> port_;
   LinkClock* clock_ = nullptr;
+  std::vector<std::uint16_t> statuses_;
   PortFactory oldFactory_;
   vorta::RequestTable* table_ = nullptr;
 };
@@ -234,13 +246,7 @@ TEST_F(SessionTest, FiveBaudInitAndItsPassKeepEveryWait) {
   LinkSettingsRecord& s = LinkSettings;
   s.Protocol = kProto5Baud;
   s.P4 = 3;
-  Request({0x21, 0x01});
-  Request({0x21, 0x02});
-  std::vector<std::uint16_t> statuses;
-  port_->SetWriteHook(WithStatus(statuses, Ecu14230([](const Bytes& p) {
-                                   return std::vector<Bytes>{{0x61, p[1], 0x10}};
-                                 })));
-  port_->SetLineSpeed(10400);
+  TwoAnsweredRequests();
   RunOnce();
   Expected e(10400);
   e.Cells(Ms(s.W5), kCells13)
@@ -250,7 +256,7 @@ TEST_F(SessionTest, FiveBaudInitAndItsPassKeepEveryWait) {
       .Send(Ms(s.P2 + s.P3), Kwp(kEcu, kTester, {0x21, 0x02}), Ms(s.P4))
       .Then(Ms(s.P2 + 500), Op::Close);
   EXPECT_EQ(Timeline(), e.Text());
-  EXPECT_EQ(statuses, (std::vector<std::uint16_t>{lsInit5Baud, lsFirstPass}));
+  EXPECT_EQ(statuses_, (std::vector<std::uint16_t>{lsInit5Baud, lsFirstPass}));
   EXPECT_EQ(LinkError.load(), 0);
 }
 
@@ -273,17 +279,11 @@ TEST_F(SessionTest, FiveBaudWithFunctionalAddressingSendsRequestAddress) {
 // trouble-code screen.
 TEST_F(SessionTest, FastInitAndItsPassKeepEveryWaitWithEitherResponseWait) {
   LinkSettingsRecord& s = LinkSettings;
-  Request({0x21, 0x01});
-  Request({0x21, 0x02});
-  std::vector<std::uint16_t> statuses;
-  port_->SetWriteHook(WithStatus(statuses, Ecu14230([](const Bytes& p) {
-                                   return std::vector<Bytes>{{0x61, p[1], 0x10}};
-                                 })));
-  port_->SetLineSpeed(10400);
+  TwoAnsweredRequests();
   for (const std::int32_t wait : {s.P2, 1000}) {
     SCOPED_TRACE(wait);
     port_->ClearEvents();
-    statuses.clear();
+    statuses_.clear();
     RunOnce(wait);
     Expected e(10400);
     e.Then(Ms(s.W5), Op::BreakOn)
@@ -293,7 +293,7 @@ TEST_F(SessionTest, FastInitAndItsPassKeepEveryWaitWithEitherResponseWait) {
         .Send(Ms(wait + s.P3), Kwp(kEcu, kTester, {0x21, 0x02}))
         .Then(Ms(wait + 500), Op::Close);
     EXPECT_EQ(Timeline(), e.Text());
-    EXPECT_EQ(statuses, (std::vector<std::uint16_t>{lsInitFast, lsFirstPass}));
+    EXPECT_EQ(statuses_, (std::vector<std::uint16_t>{lsInitFast, lsFirstPass}));
     EXPECT_EQ(LinkError.load(), 0);
     EXPECT_EQ(PassCount.load(), 1u);
   }
@@ -313,8 +313,7 @@ TEST_F(SessionTest, Iso9141InitAndFramesFileResponsesOnceTheNextHeaderArrives) {
   s.Protocol = kProto9141;
   AddRequest(*table_, {0x68, 0x6A, kTester, 0x01, 0x0C});
   AddRequest(*table_, {0x68, 0x6A, kTester, 0x01, 0x0D});
-  std::vector<std::uint16_t> statuses;
-  port_->SetWriteHook(WithStatus(statuses, Ecu9141(0x42)));
+  port_->SetWriteHook(WithStatus(statuses_, Ecu9141(0x42)));
   port_->SetLineSpeed(10400);
   RunOnce();
   // ISO 9141 sends RequestAddress.
@@ -326,7 +325,7 @@ TEST_F(SessionTest, Iso9141InitAndFramesFileResponsesOnceTheNextHeaderArrives) {
       .Send(Ms(s.P2 + s.P3), Iso9141Request(kTester, {0x01, 0x0D}))
       .Then(Ms(s.P2 + 500), Op::Close);
   EXPECT_EQ(Timeline(), e.Text());
-  EXPECT_EQ(statuses, (std::vector<std::uint16_t>{lsInit9141, lsFirstPass}));
+  EXPECT_EQ(statuses_, (std::vector<std::uint16_t>{lsInit9141, lsFirstPass}));
   EXPECT_EQ(SlotData(vorta::kMode01Offset, 0x0C), (Bytes{0x42}));
   // Nothing followed the last answer of this one-pass session.
   EXPECT_EQ(Slot(vorta::kMode01Offset, 0x0D)[255], 0);
@@ -369,21 +368,17 @@ TEST_F(SessionTest, LateWakeUpsDoNotAddUpOverAnInitialisation) {
 // than the response wait and P3.
 TEST_F(SessionTest, OnlyTheFirstPassIsFollowedByTheSettlingWait) {
   const LinkSettingsRecord& s = LinkSettings;
-  Request({0x21, 0x01});
-  std::vector<std::uint16_t> statuses;
-  port_->SetWriteHook(WithStatus(statuses, Ecu14230([](const Bytes&) {
-                                   return std::vector<Bytes>{{0x61, 0x01, 0x10}};
-                                 })));
+  TwoAnsweredRequests();
   Start(1);
   ASSERT_TRUE(WaitFor([] { return PassCount.load() >= 3; }));
   StopSession();
   std::vector<TestPort::Event> writes;
   for (const auto& e : port_->Events())
     if (e.op == Op::Write) writes.push_back(e);
-  ASSERT_GE(writes.size(), 4u);  // StartCommunication and three passes
-  EXPECT_EQ(writes[2].time - writes[1].endTime, Ms(s.P2 + 500 + s.P3));
-  EXPECT_EQ(writes[3].time - writes[2].endTime, Ms(s.P2 + s.P3));
-  EXPECT_EQ(statuses, (std::vector<std::uint16_t>{lsInitFast, lsFirstPass, lsExchange}));
+  ASSERT_GE(writes.size(), 7u);  // StartCommunication and three passes
+  EXPECT_EQ(writes[3].time - writes[2].endTime, Ms(s.P2 + 500 + s.P3));  // passes 1 and 2
+  EXPECT_EQ(writes[5].time - writes[4].endTime, Ms(s.P2 + s.P3));        // passes 2 and 3
+  EXPECT_EQ(statuses_, (std::vector<std::uint16_t>{lsInitFast, lsFirstPass, lsExchange}));
 }
 
 // ------------------------------------------------------------ frame writer
