@@ -114,8 +114,27 @@ void RxParser::Parse9141() {
       }
       return;
     }
+    // Noise between a frame and the next header (line noise before an ECU
+    // answer, most often) is taken into the frame and spoils its checksum.
+    // Then the shortest prefix of five bytes or more that ends in its own
+    // checksum is the frame and the rest is skipped as noise; only without
+    // such a prefix is the frame a checksum error.
+    std::size_t frame = n;
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i + 1 < n; ++i) sum = static_cast<std::uint8_t>(sum + At(i));
+    if (sum != At(n - 1)) {
+      sum = 0;
+      for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (i >= 4 && sum == At(i)) {
+          frame = i + 1;
+          break;
+        }
+        sum = static_cast<std::uint8_t>(sum + At(i));
+      }
+    }
     // A response is filed only when it comes from the ECU in use.
-    TakeFrame(n, echo, At(2) == settings_.EcuAddress, static_cast<int>(n) - 4);
+    TakeFrame(frame, echo, At(2) == settings_.EcuAddress, static_cast<int>(frame) - 4);
+    Advance(n - frame);
   }
 }
 

@@ -15,7 +15,10 @@
 //   48 6B; a frame ends where the next header starts, so a frame is handled
 //   once the next one has begun to arrive. A frame is at most
 //   kMax9141Frame bytes: a header without a next header within that many
-//   bytes is taken for noise and skipped, so the parser never stalls.
+//   bytes is taken for noise and skipped, so the parser never stalls. Noise
+//   in front of the next header would end up inside the frame: when a
+//   frame's checksum fails, its shortest prefix of at least five bytes that
+//   ends in its own checksum is the frame and the bytes after it are skipped.
 // A frame whose checksum (sum of its bytes but the last, modulo 256) does not
 // match its last byte is logged as a checksum error and otherwise ignored.
 //

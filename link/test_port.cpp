@@ -72,6 +72,27 @@ void TestPort::SetRecordReceiveCalls(bool on) {
   recordReceive_ = on;
 }
 
+VirtualClock& TestPort::UseVirtualClock() {
+  if (!virtualClock_) {
+    virtualClock_ = std::make_unique<VirtualClock>();
+    virtualClock_->SetSettle([this] { WaitReceiverIdle(); });
+    clock_.store(virtualClock_.get(), std::memory_order_release);
+  }
+  return *virtualClock_;
+}
+
+MonoNs TestPort::WireTime(std::size_t count, std::uint32_t baud) {
+  return baud == 0 ? 0 : static_cast<MonoNs>(count) * 10 * 1'000'000'000 / baud;
+}
+
+void TestPort::WaitReceiverIdle() {
+  std::unique_lock lock(mutex_);
+  // A port gone is idle once the receiver has been told (it then ends).
+  idleCv_.wait_for(lock, std::chrono::seconds(5), [this] {
+    return !open_ || (hungUp_ ? goneReported_ : waiting_ > 0 && input_.empty());
+  });
+}
+
 void TestPort::Feed(const std::vector<std::uint8_t>& bytes) {
   {
     std::lock_guard lock(mutex_);
@@ -86,6 +107,7 @@ void TestPort::HangUp() {
     hungUp_ = true;
   }
   inputCv_.notify_all();
+  idleCv_.notify_all();
 }
 
 std::vector<TestPort::Event> TestPort::Events() const {
@@ -123,25 +145,26 @@ bool TestPort::IsOpenNow() const {
 }
 
 std::uint16_t TestPort::Open(const std::string& device, std::uint32_t baud) {
-  const MonoNs t = MonoNow();
+  const MonoNs t = Now();
   std::lock_guard lock(mutex_);
   device_ = device;
   open_ = openBits_ == 0;
   cancel_ = false;
-  Record({Op::Open, t, MonoNow(), {}, static_cast<int>(baud)});
+  Record({Op::Open, t, Now(), {}, static_cast<int>(baud)});
   return openBits_;
 }
 
 void TestPort::Close() {
-  const MonoNs t = MonoNow();
+  const MonoNs t = Now();
   std::lock_guard lock(mutex_);
   if (!open_) return;
   open_ = false;
   Record({Op::Close, t, t, {}, 0});
+  idleCv_.notify_all();
 }
 
 bool TestPort::SetBreak(bool on) {
-  const MonoNs t = MonoNow();
+  const MonoNs t = Now();
   std::lock_guard lock(mutex_);
   Record({on ? Op::BreakOn : Op::BreakOff, t, t, {}, 0});
   return open_;
@@ -149,7 +172,7 @@ bool TestPort::SetBreak(bool on) {
 
 SerialPort::WriteResult TestPort::Write(const std::uint8_t* data, std::size_t count,
                                         int /*timeoutMs*/) {
-  const MonoNs t = MonoNow();
+  const MonoNs t = Now();
   std::vector<std::uint8_t> bytes(data, data + count);
   WriteResult result;
   std::uint32_t speed;
@@ -161,15 +184,19 @@ SerialPort::WriteResult TestPort::Write(const std::uint8_t* data, std::size_t co
   if (result == WriteResult::Ok && speed != 0) {
     // The simulated wire takes exactly its bit times: sleep, then spin out
     // the last part so wake-up latency does not lengthen the frame.
-    const MonoNs end = t + static_cast<MonoNs>(count) * 10 * 1'000'000'000 / speed;
-    SleepUntil(end - 300 * kNsPerUs);
-    while (MonoNow() < end) {
+    const MonoNs end = t + WireTime(count, speed);
+    if (virtualClock_) {
+      virtualClock_->AdvanceTo(end);
+    } else {
+      SleepUntil(end - 300 * kNsPerUs);
+      while (Now() < end) {
+      }
     }
   }
   WriteHook hook;
   {
     std::lock_guard lock(mutex_);
-    Record({Op::Write, t, MonoNow(), bytes, static_cast<int>(result)});
+    Record({Op::Write, t, Now(), bytes, static_cast<int>(result)});
     if (result == WriteResult::Ok) {
       if (autoEcho_) input_.insert(input_.end(), bytes.begin(), bytes.end());
       hook = hook_;
@@ -183,24 +210,29 @@ SerialPort::WriteResult TestPort::Write(const std::uint8_t* data, std::size_t co
 }
 
 SerialPort::WaitResult TestPort::WaitInput(int timeoutMs) {
-  const MonoNs t = MonoNow();
+  const MonoNs t = Now();
   std::unique_lock lock(mutex_);
+  ++waiting_;
+  idleCv_.notify_all();
   const bool woken = inputCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
     return !input_.empty() || hungUp_ || cancel_ || !open_;
   });
+  --waiting_;
   WaitResult result = WaitResult::Timeout;
   if (hungUp_ || !open_) {
     result = WaitResult::Error;
+    goneReported_ = true;
+    idleCv_.notify_all();
   } else if (woken && !input_.empty()) {
     result = WaitResult::Ready;
   }
   cancel_ = false;
-  if (recordReceive_) Record({Op::Wait, t, MonoNow(), {}, static_cast<int>(result)});
+  if (recordReceive_) Record({Op::Wait, t, Now(), {}, static_cast<int>(result)});
   return result;
 }
 
 int TestPort::Queued() {
-  const MonoNs t = MonoNow();
+  const MonoNs t = Now();
   std::lock_guard lock(mutex_);
   const int n = static_cast<int>(input_.size());
   if (recordReceive_) Record({Op::Queued, t, t, {}, n});
@@ -208,7 +240,7 @@ int TestPort::Queued() {
 }
 
 int TestPort::Read(std::uint8_t* buffer, std::size_t count) {
-  const MonoNs t = MonoNow();
+  const MonoNs t = Now();
   std::lock_guard lock(mutex_);
   if (!open_) return -1;
   const std::size_t n = std::min(count, input_.size());

@@ -1,18 +1,20 @@
 // A serial port for tests and benchmarks, with no device behind it.
 //
 // TestPort records every call - open, close, break on/off, writes with their
-// bytes, input waits, queue queries and reads - with a CLOCK_MONOTONIC time
-// stamp, so a test can check line states and timings that a pseudo-terminal
-// cannot show. Received bytes come from the test: Feed() queues them, the
-// auto-echo option (on by default) queues every written byte as a K-Line
-// adapter would, and a write hook lets a test answer like an ECU.
+// bytes, input waits, queue queries and reads - with a time stamp of its
+// clock (CLOCK_MONOTONIC, or virtual time), so a test can check line states
+// and timings that a pseudo-terminal cannot show. Received bytes come from the test: Feed() queues
+// them, the auto-echo option (on by default) queues every written byte as a K-Line adapter would,
+// and a write hook lets a test answer like an ECU.
 //
 // A session creates its own port through CreatePort(); to let it use a
-// TestPort that the test keeps, install TestPort::Factory(port).
+// TestPort that the test keeps, install TestPort::Factory(port). To run the
+// session on virtual time, give it the port's UseVirtualClock().
 //
 // All members are safe to call from any thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -22,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "link/link_clock.h"
 #include "link/precise_wait.h"
 #include "link/serial_port.h"
 
@@ -61,6 +64,14 @@ class TestPort final : public SerialPort {
   void SetLineSpeed(std::uint32_t baud);
   // Whether Wait/Queued/Read calls are recorded (they are by default).
   void SetRecordReceiveCalls(bool on);
+  // Switches the port to virtual time, before the session starts: calls are
+  // stamped with the returned clock, a line speed advances it instead of
+  // taking real time, and every wait on it first lets the receiver read and
+  // parse whatever the port holds. The session gets the clock through
+  // SessionRecord::Clock. The clock lives as long as the port.
+  VirtualClock& UseVirtualClock();
+  // How long count bytes take on the wire at the given speed (10 bits each).
+  static MonoNs WireTime(std::size_t count, std::uint32_t baud);
 
   // Queues bytes for the receiver.
   void Feed(const std::vector<std::uint8_t>& bytes);
@@ -89,9 +100,18 @@ class TestPort final : public SerialPort {
 
  private:
   void Record(Event e);
+  MonoNs Now() const { return clock_.load(std::memory_order_acquire)->Now(); }
+  // Returns once the receiver waits for input with nothing queued (so it has
+  // parsed all it read), or has been told the port is gone, or the port is
+  // closed; at most a few seconds of real time.
+  void WaitReceiverIdle();
 
   mutable std::mutex mutex_;
   std::condition_variable inputCv_;
+  std::condition_variable idleCv_;
+  std::unique_ptr<VirtualClock> virtualClock_;
+  std::atomic<LinkClock*> clock_{&SystemClock()};
+  int waiting_ = 0;  // threads inside WaitInput
   std::deque<std::uint8_t> input_;
   std::vector<Event> events_;
   WriteHook hook_;
@@ -104,6 +124,7 @@ class TestPort final : public SerialPort {
   bool recordReceive_ = true;
   bool open_ = false;
   bool hungUp_ = false;
+  bool goneReported_ = false;  // a wait has returned Error
   bool cancel_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "link/checksum.h"
 #include "link/exchange_log.h"
@@ -30,6 +31,7 @@ std::string LastPortErrorText() {
 
 TxD::TxD(const SessionRecord& record)
     : record_(record),
+      clock_(record.Clock ? *record.Clock : SystemClock()),
       errorWord_(record.ErrorWord ? record.ErrorWord : &ownError_),
       statusWord_(record.StatusWord ? record.StatusWord : &ownStatus_) {}
 
@@ -74,7 +76,7 @@ bool TxD::Open() {
     SetError(bits);
     return false;
   }
-  openedAt_ = MonoNow();
+  openedAt_ = Now();
 
   RxSettings settings;
   settings.EcuAddress = record_.EcuAddress;
@@ -109,16 +111,17 @@ void TxD::InitAndRun() {
   // others.
   const MonoNs idleEnd = openedAt_ + Ms(std::max(record_.W5, 50));
   if (!Wait(idleEnd - Ms(50))) return;
-  RealtimeScope realtime;
+  std::optional<RealtimeScope> realtime;
+  if (clock_.Real()) realtime.emplace();
   if (!Wait(idleEnd)) return;
   if (!Initialise()) return;
   SetStatus(lsFirstPass);
-  MonoNs mark = MonoNow();
+  MonoNs mark = Now();
   if (!RunPass(mark)) return;
   if (record_.PassCount) record_.PassCount->fetch_add(1);
-  if (!Wait(MonoNow() + Ms(kSettleMs))) return;
+  if (!Wait(Now() + Ms(kSettleMs))) return;
   SetStatus(lsExchange);
-  mark = MonoNow();
+  mark = Now();
   // RunFlag is looked at between passes only. A bit set by the receiver
   // (for example the port gone) also ends the cycle, even when the table
   // sends nothing that would be checked.
@@ -133,7 +136,7 @@ bool TxD::Initialise() {
   if (record_.Protocol == kProtoFast) {
     SetStatus(lsInitFast);
     // Wake-up pattern: the line low for PWakeUpL, then high for PWakeUpH.
-    const MonoNs t = MonoNow();
+    const MonoNs t = Now();
     port_->SetBreak(true);
     const bool lowDone = Wait(t + Ms(record_.PWakeUpL));
     port_->SetBreak(false);
@@ -159,7 +162,7 @@ bool TxD::Initialise() {
       (record_.Protocol != kProto5Baud || functional) ? record_.RequestAddress : record_.EcuAddress;
   const unsigned word = (static_cast<unsigned>(address) << 1) | 0x200u;
   constexpr int kBitMs = 200;
-  const MonoNs t = MonoNow();
+  const MonoNs t = Now();
   for (int bit = 0; bit < 10; ++bit) {
     port_->SetBreak(((word >> bit) & 1u) == 0);  // 0: line low (break)
     if (!Wait(t + Ms(kBitMs * (bit + 1)))) {
@@ -172,7 +175,7 @@ bool TxD::Initialise() {
   const std::uint8_t invertedKw2 = static_cast<std::uint8_t>(~record_.Kw2);
   WriteFrame(&invertedKw2, 1);
   if (Errors() != 0) return false;
-  if (!Wait(MonoNow() + Ms(record_.W4))) return false;
+  if (!Wait(Now() + Ms(record_.W4))) return false;
   const std::uint8_t invertedAddress = static_cast<std::uint8_t>(~address);
   WriteFrame(&invertedAddress, 1);
   return Errors() == 0;
@@ -200,14 +203,14 @@ bool TxD::RunPass(MonoNs& mark) {
         .store(frame[length], std::memory_order_relaxed);
     WriteFrame(frame, length + 1);
     if (Errors() != 0) return false;
-    mark = MonoNow() + Ms(record_.ResponseWait);
+    mark = Now() + Ms(record_.ResponseWait);
     if (!Wait(mark)) return false;
     sent = true;
   }
   if (!sent) {
     // Nothing to send (empty table, or every request skipped): idle for P3
     // before RunFlag is looked at again rather than spin.
-    mark = MonoNow() + Ms(std::max(record_.P3, 1));
+    mark = Now() + Ms(std::max(record_.P3, 1));
     if (!Wait(mark)) return false;
   }
   return true;
@@ -239,7 +242,7 @@ void TxD::WriteFrame(const std::uint8_t* bytes, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     if (!check(port_->Write(bytes + i, 1, kWriteTimeoutMs))) return;
     if (i + 1 == count) CountWrite();
-    if (!Wait(MonoNow() + Ms(record_.P4))) return;
+    if (!Wait(Now() + Ms(record_.P4))) return;
   }
 }
 

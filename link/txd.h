@@ -9,11 +9,12 @@
 // the last thing the thread does is to set LinkStatus to 0, or to 7 when
 // LinkError is not 0.
 //
-// Timing: every wait ends on an absolute CLOCK_MONOTONIC deadline, so
-// successive waits do not drift (the ten 200 ms cells of a 5-baud address
-// take 2 s). From the end of W5 (while it initialises the line and then runs
-// its passes) the thread asks for real-time scheduling, where that is
-// permitted; it falls back quietly to ordinary scheduling.
+// Timing: every wait ends on an absolute deadline of the session's clock
+// (CLOCK_MONOTONIC unless a test gives a virtual one), so successive waits do
+// not drift (the ten 200 ms cells of a 5-baud address take 2 s). From the end
+// of W5 (while it initialises the line and then runs its passes) the thread
+// asks for real-time scheduling, where that is permitted; it falls back
+// quietly to ordinary scheduling.
 #pragma once
 
 #include <atomic>
@@ -21,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "link/link_clock.h"
 #include "link/link_globals.h"
 #include "link/link_thread.h"
 #include "link/precise_wait.h"
@@ -58,6 +60,7 @@ struct SessionRecord {
   vorta::RequestTable* Table = nullptr;
   RecordFileNameHolder* RecordFileName = nullptr;
   std::atomic<std::uint32_t>* PassCount = nullptr;  // complete passes of the session
+  LinkClock* Clock = nullptr;                       // what the waits run on; null: SystemClock()
 };
 
 class TxD final : public LinkThread {
@@ -94,17 +97,16 @@ class TxD final : public LinkThread {
   bool RunPass(MonoNs& mark);
   void Stop();
 
-  // Every wait of the session: abortable, ending on its deadline to the
-  // microsecond (a 100 us spin tail; about 0.5 % of a core at the default
-  // timings).
-  static constexpr MonoNs kSpinTail = 100 * kNsPerUs;
-  bool Wait(MonoNs deadline) { return SleepUntil(deadline, &TerminateFlag(), kSpinTail); }
+  // Every wait of the session: abortable, on the session's clock.
+  bool Wait(MonoNs deadline) { return clock_.WaitUntil(deadline, &TerminateFlag()); }
+  MonoNs Now() const { return clock_.Now(); }
   void SetError(std::uint16_t bits) { errorWord_->fetch_or(bits); }
   std::uint16_t Errors() const { return errorWord_->load(); }
   void SetStatus(std::uint16_t s) { statusWord_->store(s); }
   void CountWrite();
 
   SessionRecord record_;
+  LinkClock& clock_;
   std::atomic<std::uint16_t> ownError_{0};
   std::atomic<std::uint16_t> ownStatus_{0};
   std::atomic<std::uint16_t>* errorWord_;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -201,6 +202,26 @@ TEST_F(WithLink, InProcessIso9141) {
   Settings(kProto9141);
   UseSim("carina_7afe_9141");
   ReadAndCheck("ISO 9141");
+}
+
+// Noise before every ECU answer lands behind the frame in front of it, where
+// only the checksum can tell the frame from the noise: every echo and every
+// answer must still be recognised, in one pass and in a cycle.
+TEST_F(WithLink, InProcessIso9141ThroughNoiseBeforeEveryAnswer) {
+  Settings(kProto9141);
+  EngineOptions o;
+  ASSERT_EQ(AddFault(o.faults, "noise:1"), "");
+  UseSim("carina_7afe_9141", o);
+  LogEnabled = 1;
+  ReadAndCheck("ISO 9141 with noise");
+  for (const auto& e : std::filesystem::directory_iterator("Kadr")) {
+    std::ifstream in(e.path(), std::ios::binary);
+    const std::string log(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(log.find("Packet CRC Error"), std::string::npos) << log;
+  }
+  LogEnabled = 0;
+  std::memset(table_, 0, sizeof(vorta::RequestTable));
+  CycleAndCheck("ISO 9141 with noise");
 }
 
 TEST_F(WithLink, InProcessCyclicSessionWithActuatorTest) {

@@ -1,5 +1,6 @@
 // Framing, recognition and filing of the receiver, driven without threads.
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "common/cp1251.h"
@@ -274,6 +275,73 @@ TEST_F(ParserTest, Iso9141HeaderWithoutAnEndIsDroppedAndParsingGoesOn) {
   EXPECT_LT(p.Unparsed(), RxParser::kMax9141Frame + 8);
   Feed(Concat({Iso9141Response(kEcu, {0x41, 0x0C, 0x55}), Iso9141Request(kTester, {0x01, 0x00})}));
   EXPECT_EQ(SlotData(vorta::kMode01Offset, 0x0C), (Bytes{0x55}));
+}
+
+// A frame ends where the next header starts, so noise in front of it lands
+// in the frame; the checksum tells where the frame really ended.
+TEST_F(ParserTest, Iso9141NoiseBehindAFrameIsCutOffWhereItsChecksumEnds) {
+  const Bytes next = Iso9141Request(kTester, {0x01, 0x00});
+  Bytes bad = Iso9141Response(kEcu, {0x41, 0x05, 0x22});
+  bad.back() ^= 0xFF;
+  struct Case {
+    const char* what;
+    Bytes stream;
+    bool echo, response, crcError;
+    std::uint8_t pid;
+    Bytes filed;
+  };
+  const Case cases[] = {
+      {"noise behind the echo",
+       Concat({Iso9141Request(kTester, {0x01, 0x0C}),
+               {0x01, 0x3F, 0x20},
+               Iso9141Response(kEcu, {0x41, 0x0C, 0x1A, 0xF8}),
+               next}),
+       true,
+       true,
+       false,
+       0x0C,
+       {0x1A, 0xF8}},
+      {"noise behind an answer",
+       Concat({Iso9141Response(kEcu, {0x41, 0x0D, 0x32}), {0x07}, next}),
+       false,
+       true,
+       false,
+       0x0D,
+       {0x32}},
+      // 48 6B 13 41 07 already ends in its own checksum: a good frame is whole.
+      {"good frame with a summing prefix",
+       Concat({Iso9141Response(kEcu, {0x41, 0x07, 0x10}), next}),
+       false,
+       true,
+       false,
+       0x07,
+       {0x10}},
+      {"no prefix ends in its checksum", Concat({bad, next}), false, false, true, 0x05, {}},
+      // 48 6B 13 C6 sums to itself, but four bytes are no frame.
+      {"four bytes are too short",
+       Concat({{0x48, 0x6B, kEcu, 0xC6, 0x00, 0x00}, next}),
+       false,
+       false,
+       true,
+       0xC6,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearResponseStore();
+    std::filesystem::remove_all("Kadr");
+    unechoed_ = 5;
+    RxParser& p = Make(kProto9141);
+    Feed(c.stream);
+    // The next request's echo is not parsed yet: it waits for its own end.
+    EXPECT_EQ(p.EchoSeen(), c.echo);
+    EXPECT_EQ(unechoed_.load() == 0, c.echo);
+    EXPECT_EQ(p.ResponseSeen(), c.response);
+    EXPECT_EQ(SlotData(vorta::kMode01Offset, c.pid), c.filed);
+    const std::string log = ReadFile("Kadr/test.log");
+    EXPECT_EQ(log.find("Packet CRC Error") != std::string::npos, c.crcError) << log;
+    EXPECT_EQ(p.Unparsed(), next.size());
+  }
 }
 
 TEST_F(ParserTest, Iso9141LongestFrameFilesAtMost255Bytes) {

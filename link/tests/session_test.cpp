@@ -3,11 +3,13 @@
 #include "link/session.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "common/cp1251.h"
+#include "link/exchange_log.h"
 #include "link/test_port.h"
 #include "link_test_support.h"
 
@@ -61,13 +63,85 @@ TestPort::WriteHook Ecu9141(std::uint8_t value) {
   };
 }
 
+// Notes LinkStatus at each write when it differs from the last one noted,
+// then lets the ECU answer.
+TestPort::WriteHook WithStatus(std::vector<std::uint16_t>& seen, TestPort::WriteHook ecu) {
+  return [&seen, ecu](TestPort& port, const Bytes& bytes) {
+    const std::uint16_t status = LinkStatus.load();
+    if (seen.empty() || seen.back() != status) seen.push_back(status);
+    if (ecu) ecu(port, bytes);
+  };
+}
+
+// The name of a port call and, for writes, its bytes.
+std::string Call(Op op, const Bytes& bytes) {
+  static const char* const kNames[] = {"open",  "close", "break on", "break off",
+                                       "write", "wait",  "queued",   "read"};
+  std::string text = kNames[static_cast<int>(op)];
+  if (op == Op::Write) text += ' ' + ExchangeLog::Hex(bytes.data(), bytes.size());
+  return text;
+}
+
+// One line per call of the session on the port: its time after the open in
+// milliseconds to the nanosecond, and the call.
+std::string TimelineLine(MonoNs t, Op op, const Bytes& bytes) {
+  char when[32];
+  std::snprintf(when, sizeof when, "%12.6f ms ", static_cast<double>(t) / 1e6);
+  return when + Call(op, bytes) + "\n";
+}
+
+// The calls a session should make, built up wait by wait: each call comes
+// the given wait after the previous one ended, a write ending when its bytes
+// have left at the port's line speed.
+class Expected {
+ public:
+  explicit Expected(std::uint32_t baud) : baud_(baud) { Then(0, Op::Open); }
+
+  Expected& Then(MonoNs wait, Op op) {
+    now_ += wait;
+    text_ += TimelineLine(now_, op, {});
+    return *this;
+  }
+  // A frame in one write, or with p4 > 0 a byte at a time with p4 after
+  // every byte, the last included.
+  Expected& Send(MonoNs wait, const Bytes& frame, MonoNs p4 = 0) {
+    now_ += wait;
+    const std::size_t each = p4 == 0 ? frame.size() : 1;
+    for (std::size_t i = 0; i < frame.size(); i += each) {
+      const Bytes part(frame.begin() + static_cast<std::ptrdiff_t>(i),
+                       frame.begin() + static_cast<std::ptrdiff_t>(i + each));
+      text_ += TimelineLine(now_, Op::Write, part);
+      now_ += TestPort::WireTime(each, baud_) + p4;
+    }
+    return *this;
+  }
+  // The 200 ms cells of a 5-baud address, the first after wait; the next
+  // call is timed from the end of the last cell.
+  Expected& Cells(MonoNs wait, std::initializer_list<Op> cells) {
+    for (Op op : cells) {
+      Then(wait, op);
+      wait = Ms(200);
+    }
+    now_ += Ms(200);
+    return *this;
+  }
+  const std::string& Text() const { return text_; }
+
+ private:
+  std::uint32_t baud_;
+  MonoNs now_ = 0;
+  std::string text_;
+};
+
 class SessionTest : public TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    port_ = std::make_shared<TestPort>();
-    oldFactory_ = SetPortFactory(TestPort::Factory(port_));
+    oldFactory_ = SetPortFactory(nullptr);
+    NewPort(true);
     ResetLinkForTest("COM1", kEcu, kTester);
+    LinkSettings.PWakeUpL = 35;  // unequal, so that a test can tell them apart
+    LinkSettings.PWakeUpH = 15;
     table_ = &RequestTables[kLiveTable];
     std::memset(table_, 0, sizeof(vorta::RequestTable));
     ClearResponseStore();
@@ -79,13 +153,53 @@ class SessionTest : public TempDirTest {
     TempDirTest::TearDown();
   }
 
+  // A fresh test port for the sessions; on virtual time unless the test
+  // is about real time.
+  void NewPort(bool virtualTime) {
+    port_ = std::make_shared<TestPort>();
+    SetPortFactory(TestPort::Factory(port_));
+    clock_ = virtualTime ? &port_->UseVirtualClock() : nullptr;
+  }
+
   void Request(const Bytes& payload) { AddRequest(*table_, KwpRequest(kEcu, kTester, payload)); }
 
+  // Requests 21 01 and 21 02, which the ECU answers, on a 10400 baud line;
+  // LinkStatus is noted in statuses_ at every write.
+  void TwoAnsweredRequests() {
+    Request({0x21, 0x01});
+    Request({0x21, 0x02});
+    port_->SetWriteHook(WithStatus(statuses_, Ecu14230([](const Bytes& p) {
+                                     return std::vector<Bytes>{{0x61, p[1], 0x10}};
+                                   })));
+    port_->SetLineSpeed(10400);
+  }
+
+  // A session on the port's clock; the response wait is P2 unless given.
+  void Start(std::uint8_t runFlag, std::int32_t responseWait = -1) {
+    SessionRecord r = MakeSessionRecord(*table_, responseWait < 0 ? LinkSettings.P2 : responseWait);
+    r.Clock = clock_;
+    StartSession(r, runFlag);
+  }
+
   // A one-pass session, to its end.
-  void RunOnce() {
-    StartSession(*table_, LinkSettings.P2, 0);
+  void RunOnce(std::int32_t responseWait = -1) {
+    Start(0, responseWait);
     ASSERT_TRUE(WaitLinkIdle(20000));
     StopSession();  // joins the finished thread
+  }
+
+  // What the session did on the port (see TimelineLine), from its open on.
+  std::string Timeline() const {
+    std::string text;
+    const auto events = port_->Events();
+    const auto open = std::find_if(events.begin(), events.end(),
+                                   [](const TestPort::Event& e) { return e.op == Op::Open; });
+    if (open == events.end()) return text;
+    for (auto e = open; e != events.end(); ++e) {
+      if (e->op != Op::Wait && e->op != Op::Queued && e->op != Op::Read)
+        text += TimelineLine(e->time - open->time, e->op, e->bytes);
+    }
+    return text;
   }
 
   bool WaitFor(const std::function<bool()>& cond, int ms = 5000) {
@@ -104,15 +218,9 @@ class SessionTest : public TempDirTest {
     return static_cast<int>(std::count(writes.begin(), writes.end(), frame));
   }
 
-  std::vector<TestPort::Event> Breaks() const {
-    std::vector<TestPort::Event> out;
-    for (const auto& e : port_->Events()) {
-      if (e.op == Op::BreakOn || e.op == Op::BreakOff) out.push_back(e);
-    }
-    return out;
-  }
-
   std::shared_ptr<TestPort> port_;
+  LinkClock* clock_ = nullptr;
+  std::vector<std::uint16_t> statuses_;
   PortFactory oldFactory_;
   vorta::RequestTable* table_ = nullptr;
 };
@@ -123,98 +231,154 @@ double MsBetween(MonoNs from, MonoNs to) {
 
 // ------------------------------------------------------------ initialisations
 
-// The 5-baud address of 0x13: word 0x226, ten 200 ms cells, then ~KW2 and ~address.
-TEST_F(SessionTest, FiveBaudInitSendsTheAddressBitByBitThenTheComplements) {
-  LinkSettings.Protocol = kProto5Baud;
-  StatusWatcher watcher;
-  RunOnce();
-  const auto seen = watcher.Finish();
-  EXPECT_NE(std::find(seen.begin(), seen.end(), lsInit5Baud), seen.end());
+// The line states of the 5-baud address 0x13 (word 0x226) and of 0x33.
+const std::initializer_list<Op> kCells13 = {Op::BreakOn, Op::BreakOff, Op::BreakOff, Op::BreakOn,
+                                            Op::BreakOn, Op::BreakOff, Op::BreakOn,  Op::BreakOn,
+                                            Op::BreakOn, Op::BreakOff};
+const std::initializer_list<Op> kCells33 = {Op::BreakOn, Op::BreakOff, Op::BreakOff, Op::BreakOn,
+                                            Op::BreakOn, Op::BreakOff, Op::BreakOff, Op::BreakOn,
+                                            Op::BreakOn, Op::BreakOff};
 
-  const auto breaks = Breaks();
-  ASSERT_EQ(breaks.size(), 10u);
-  const Op expected[10] = {Op::BreakOn,  Op::BreakOff, Op::BreakOff, Op::BreakOn, Op::BreakOn,
-                           Op::BreakOff, Op::BreakOn,  Op::BreakOn,  Op::BreakOn, Op::BreakOff};
-  const MonoNs t0 = breaks[0].time;
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(breaks[i].op, expected[i]) << "cell " << i;
-    EXPECT_NEAR(MsBetween(t0, breaks[i].time), 200.0 * i, 15.0) << "cell " << i;
-  }
-  const auto writes = port_->Writes();
-  ASSERT_EQ(writes.size(), 2u);
-  EXPECT_EQ(writes[0], (Bytes{0xFF - 0x8F}));
-  EXPECT_EQ(writes[1], (Bytes{0xEC}));
-  std::vector<TestPort::Event> w;
-  for (const auto& e : port_->Events())
-    if (e.op == Op::Write) w.push_back(e);
-  EXPECT_NEAR(MsBetween(t0, w[0].time), 2000.0 + 100.0, 15.0);
-  EXPECT_GE(MsBetween(w[0].endTime, w[1].time), 20.0 - 0.5);
-  // The open came W5 before the first cell.
-  EXPECT_NEAR(MsBetween(port_->Events().front().endTime, t0), 60.0, 15.0);
-  // Bytes alone are no echo frames: an empty table ends with both bits.
-  EXPECT_EQ(LinkError.load(), kErrNoEcho | kErrNoResponse);
+// The address bit by bit from the end of W5 (200 ms cells on their own
+// deadlines), ~KW2 after W1to4, ~address after W4; then the pass: P3 before
+// each request, P4 after every byte, P2 after each request, 500 ms to the end.
+TEST_F(SessionTest, FiveBaudInitAndItsPassKeepEveryWait) {
+  LinkSettingsRecord& s = LinkSettings;
+  s.Protocol = kProto5Baud;
+  s.P4 = 3;
+  TwoAnsweredRequests();
+  RunOnce();
+  Expected e(10400);
+  e.Cells(Ms(s.W5), kCells13)
+      .Send(Ms(s.W1to4), {0xFF - 0x8F}, Ms(s.P4))
+      .Send(Ms(s.W4), {0xEC}, Ms(s.P4))
+      .Send(Ms(s.P3), Kwp(kEcu, kTester, {0x21, 0x01}), Ms(s.P4))
+      .Send(Ms(s.P2 + s.P3), Kwp(kEcu, kTester, {0x21, 0x02}), Ms(s.P4))
+      .Then(Ms(s.P2 + 500), Op::Close);
+  EXPECT_EQ(Timeline(), e.Text());
+  EXPECT_EQ(statuses_, (std::vector<std::uint16_t>{lsInit5Baud, lsFirstPass}));
+  EXPECT_EQ(LinkError.load(), 0);
 }
 
 TEST_F(SessionTest, FiveBaudWithFunctionalAddressingSendsRequestAddress) {
   LinkSettings.Protocol = kProto5Baud;
   LinkSettings.Addressing = kFunctional;
   RunOnce();
-  const auto breaks = Breaks();
-  ASSERT_EQ(breaks.size(), 10u);
-  // 0x33: start 0, bits 1 1 0 0 1 1 0 0, stop 1.
-  const Op expected[10] = {Op::BreakOn,  Op::BreakOff, Op::BreakOff, Op::BreakOn, Op::BreakOn,
-                           Op::BreakOff, Op::BreakOff, Op::BreakOn,  Op::BreakOn, Op::BreakOff};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(breaks[i].op, expected[i]) << "cell " << i;
-  const auto writes = port_->Writes();
-  ASSERT_EQ(writes.size(), 2u);
-  EXPECT_EQ(writes[1], (Bytes{0xCC}));
+  Expected e(0);
+  e.Cells(Ms(LinkSettings.W5), kCells33)
+      .Send(Ms(LinkSettings.W1to4), {0x70})
+      .Send(Ms(LinkSettings.W4), {0xCC})
+      .Then(Ms(LinkSettings.P3 + 500), Op::Close);  // an empty table idles for P3
+  EXPECT_EQ(Timeline(), e.Text());
+  // Bytes alone are no echo frames: an empty table ends with both bits.
+  EXPECT_EQ(LinkError.load(), kErrNoEcho | kErrNoResponse);
 }
 
-TEST_F(SessionTest, FastInitSendsWakeUpAndStartCommunicationInBothAddressings) {
-  port_->SetWriteHook(Ecu14230(nullptr));
-  StatusWatcher watcher;
-  RunOnce();
-  const auto seen = watcher.Finish();
-  EXPECT_EQ(seen.back(), lsIdle);
-  EXPECT_NE(std::find(seen.begin(), seen.end(), lsInitFast), seen.end());
-  EXPECT_NE(std::find(seen.begin(), seen.end(), lsFirstPass), seen.end());
-
-  const auto breaks = Breaks();
-  ASSERT_EQ(breaks.size(), 2u);
-  EXPECT_EQ(breaks[0].op, Op::BreakOn);
-  EXPECT_EQ(breaks[1].op, Op::BreakOff);
-  EXPECT_NEAR(MsBetween(breaks[0].time, breaks[1].time), 25.0, 10.0);
-  auto writes = port_->Writes();
-  ASSERT_EQ(writes.size(), 1u);
-  EXPECT_EQ(writes[0], (Bytes{0x81, 0x13, 0xF1, 0x81, 0x06}));
-  EXPECT_EQ(LinkError.load(), 0);  // the ECU's answer counts as a response
-  EXPECT_EQ(PassCount.load(), 1u);
+// The line low for PWakeUpL and high for PWakeUpH from the end of W5, then
+// StartCommunication; the response wait is P2, or 1000 ms for the
+// trouble-code screen.
+TEST_F(SessionTest, FastInitAndItsPassKeepEveryWaitWithEitherResponseWait) {
+  LinkSettingsRecord& s = LinkSettings;
+  TwoAnsweredRequests();
+  for (const std::int32_t wait : {s.P2, 1000}) {
+    SCOPED_TRACE(wait);
+    port_->ClearEvents();
+    statuses_.clear();
+    RunOnce(wait);
+    Expected e(10400);
+    e.Then(Ms(s.W5), Op::BreakOn)
+        .Then(Ms(s.PWakeUpL), Op::BreakOff)
+        .Send(Ms(s.PWakeUpH), {0x81, 0x13, 0xF1, 0x81, 0x06})
+        .Send(Ms(s.P3), Kwp(kEcu, kTester, {0x21, 0x01}))
+        .Send(Ms(wait + s.P3), Kwp(kEcu, kTester, {0x21, 0x02}))
+        .Then(Ms(wait + 500), Op::Close);
+    EXPECT_EQ(Timeline(), e.Text());
+    EXPECT_EQ(statuses_, (std::vector<std::uint16_t>{lsInitFast, lsFirstPass}));
+    EXPECT_EQ(LinkError.load(), 0);
+    EXPECT_EQ(PassCount.load(), 1u);
+  }
 
   port_->ClearEvents();
   LinkSettings.Addressing = kFunctional;
+  table_->Count = 0;
   RunOnce();
-  writes = port_->Writes();
+  const auto writes = port_->Writes();
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0], (Bytes{0xC1, 0x33, 0xF1, 0x81, 0x66}));
-  EXPECT_EQ(LinkError.load(), 0);
+  EXPECT_EQ(LinkError.load(), 0);  // the ECU's answer counts as a response
 }
 
 TEST_F(SessionTest, Iso9141InitAndFramesFileResponsesOnceTheNextHeaderArrives) {
-  LinkSettings.Protocol = kProto9141;
+  LinkSettingsRecord& s = LinkSettings;
+  s.Protocol = kProto9141;
   AddRequest(*table_, {0x68, 0x6A, kTester, 0x01, 0x0C});
   AddRequest(*table_, {0x68, 0x6A, kTester, 0x01, 0x0D});
-  port_->SetWriteHook(Ecu9141(0x42));
-  StatusWatcher watcher;
+  port_->SetWriteHook(WithStatus(statuses_, Ecu9141(0x42)));
+  port_->SetLineSpeed(10400);
   RunOnce();
-  const auto seen = watcher.Finish();
-  EXPECT_NE(std::find(seen.begin(), seen.end(), lsInit9141), seen.end());
-  const auto writes = port_->Writes();
-  ASSERT_EQ(writes.size(), 4u);
-  EXPECT_EQ(writes[1], (Bytes{0xCC}));  // ~0x33: ISO 9141 uses RequestAddress
+  // ISO 9141 sends RequestAddress.
+  Expected e(10400);
+  e.Cells(Ms(s.W5), kCells33)
+      .Send(Ms(s.W1to4), {0x70})
+      .Send(Ms(s.W4), {0xCC})
+      .Send(Ms(s.P3), Iso9141Request(kTester, {0x01, 0x0C}))
+      .Send(Ms(s.P2 + s.P3), Iso9141Request(kTester, {0x01, 0x0D}))
+      .Then(Ms(s.P2 + 500), Op::Close);
+  EXPECT_EQ(Timeline(), e.Text());
+  EXPECT_EQ(statuses_, (std::vector<std::uint16_t>{lsInit9141, lsFirstPass}));
   EXPECT_EQ(SlotData(vorta::kMode01Offset, 0x0C), (Bytes{0x42}));
   // Nothing followed the last answer of this one-pass session.
   EXPECT_EQ(Slot(vorta::kMode01Offset, 0x0D)[255], 0);
   EXPECT_EQ(LinkError.load(), 0);
+}
+
+// A wait that ends late must not move the deadlines after it: with every
+// wake-up 1 ms late, each edge of an initialisation still lies 1 ms after its
+// deadline (the first edge's own, from the open), instead of the lateness
+// adding up over the ten cells of an address.
+TEST_F(SessionTest, LateWakeUpsDoNotAddUpOverAnInitialisation) {
+  constexpr MonoNs kLate = Ms(1);
+  port_->UseVirtualClock().SetLateWakeUp(kLate);
+  const LinkSettingsRecord& s = LinkSettings;
+  const std::vector<int> cells = {200, 400, 600, 800, 1000, 1200, 1400, 1600, 1800, 2000 + s.W1to4};
+  struct Case {
+    std::uint8_t protocol;
+    std::vector<int> ms;  // deadlines of the later edges and the first write, from the first edge
+  };
+  for (const Case& c : {Case{kProto5Baud, cells}, Case{kProto9141, cells},
+                        Case{kProtoFast, {s.PWakeUpL, s.PWakeUpL + s.PWakeUpH}}}) {
+    SCOPED_TRACE(static_cast<int>(c.protocol));
+    LinkSettings.Protocol = c.protocol;
+    port_->ClearEvents();
+    RunOnce();
+    const auto events = port_->Events();
+    std::vector<MonoNs> edges;
+    for (const auto& e : events) {
+      if (e.op == Op::BreakOn || e.op == Op::BreakOff || e.op == Op::Write) edges.push_back(e.time);
+    }
+    ASSERT_GT(edges.size(), c.ms.size());
+    EXPECT_EQ(edges[0] - events.front().time, Ms(s.W5) + kLate);
+    for (std::size_t i = 0; i < c.ms.size(); ++i) {
+      EXPECT_EQ(edges[i + 1] - edges[0], Ms(c.ms[i]) + kLate) << "edge " << i + 1;
+    }
+  }
+}
+
+// The first pass is followed by 500 ms, the passes after it by nothing more
+// than the response wait and P3.
+TEST_F(SessionTest, OnlyTheFirstPassIsFollowedByTheSettlingWait) {
+  const LinkSettingsRecord& s = LinkSettings;
+  TwoAnsweredRequests();
+  Start(1);
+  ASSERT_TRUE(WaitFor([] { return PassCount.load() >= 3; }));
+  StopSession();
+  std::vector<TestPort::Event> writes;
+  for (const auto& e : port_->Events())
+    if (e.op == Op::Write) writes.push_back(e);
+  ASSERT_GE(writes.size(), 7u);  // StartCommunication and three passes
+  EXPECT_EQ(writes[3].time - writes[2].endTime, Ms(s.P2 + 500 + s.P3));  // passes 1 and 2
+  EXPECT_EQ(writes[5].time - writes[4].endTime, Ms(s.P2 + s.P3));        // passes 2 and 3
+  EXPECT_EQ(statuses_, (std::vector<std::uint16_t>{lsInitFast, lsFirstPass, lsExchange}));
 }
 
 // ------------------------------------------------------------ frame writer
@@ -253,7 +417,7 @@ TEST_F(SessionTest, WithP4EachByteIsWrittenAloneAndALongFrameStillCountsAsOneWri
   ASSERT_EQ(writes.size(), 5u + 40u);
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) {
     EXPECT_EQ(writes[i].bytes.size(), 1u);
-    EXPECT_GE(MsBetween(writes[i].endTime, writes[i + 1].time), 2.0 - 0.2) << i;
+    EXPECT_GE(writes[i + 1].time - writes[i].endTime, Ms(2)) << i;
   }
   EXPECT_EQ(LinkError.load(), 0);
   EXPECT_EQ(SlotData(vorta::kLocal21Offset, 1), (Bytes{0x77}));
@@ -322,7 +486,7 @@ TEST_F(SessionTest, AcknowledgedOneShotRequestsAreNotSentAgain) {
     if (p[0] == 0x30) return {{0x7F, 0x30, 0x31}};
     return {{0x61, 0x01, 0xAA}};
   }));
-  StartSession(*table_, LinkSettings.P2, 1);
+  Start(1);
   ASSERT_TRUE(WaitFor([] { return PassCount.load() >= 3; }));
   RunFlag = 0;
   ASSERT_TRUE(WaitLinkIdle(5000));
@@ -418,8 +582,9 @@ TEST_F(SessionTest, UnopenablePortGoesFromOpenStraightToError) {
 }
 
 TEST_F(SessionTest, EmptyTableCyclesIdlyUntilRunFlagIsCleared) {
+  NewPort(false);  // passes counted in real time
   port_->SetWriteHook(Ecu14230(nullptr));
-  StartSession(*table_, LinkSettings.P2, 1);
+  Start(1);
   ASSERT_TRUE(WaitFor([] { return LinkStatus.load() == lsExchange; }));
   SleepUntil(MonoNow() + Ms(150));
   EXPECT_EQ(LinkStatus.load(), lsExchange);
@@ -436,7 +601,7 @@ TEST_F(SessionTest, EmptyTableCyclesIdlyUntilRunFlagIsCleared) {
 TEST_F(SessionTest, PortGoneOrFloodedEndsTheSessionWith8000) {
   Request({0x21, 0x01});
   port_->SetWriteHook(Ecu14230([](const Bytes&) { return std::vector<Bytes>{{0x61, 0x01, 1}}; }));
-  StartSession(*table_, LinkSettings.P2, 1);
+  Start(1);
   ASSERT_TRUE(WaitFor([] { return LinkStatus.load() == lsExchange; }));
   port_->HangUp();
   ASSERT_TRUE(WaitLinkIdle(2000));
@@ -445,10 +610,9 @@ TEST_F(SessionTest, PortGoneOrFloodedEndsTheSessionWith8000) {
   StopSession();
 
   // More than 1001 bytes queued at once: 0x8000, and the bytes are dropped.
-  port_ = std::make_shared<TestPort>();
-  SetPortFactory(TestPort::Factory(port_));
+  NewPort(true);
   port_->SetWriteHook(Ecu14230([](const Bytes&) { return std::vector<Bytes>{{0x61, 0x01, 1}}; }));
-  StartSession(*table_, LinkSettings.P2, 1);
+  Start(1);
   ASSERT_TRUE(WaitFor([] { return LinkStatus.load() == lsExchange; }));
   port_->Feed(Bytes(1500, 0x00));
   ASSERT_TRUE(WaitLinkIdle(2000));
@@ -457,10 +621,11 @@ TEST_F(SessionTest, PortGoneOrFloodedEndsTheSessionWith8000) {
 }
 
 TEST_F(SessionTest, StopSessionEndsALongWaitPromptlyAndClosesThePort) {
+  NewPort(false);  // a wait in real time, ended early
   LinkSettings.P2 = 5000;
   Request({0x21, 0x01});
   port_->SetWriteHook(Ecu14230([](const Bytes&) { return std::vector<Bytes>{{0x61, 0x01, 1}}; }));
-  StartSession(*table_, LinkSettings.P2, 1);
+  Start(1);
   ASSERT_TRUE(WaitFor([this] { return port_->Writes().size() == 2; }));
   const MonoNs t = MonoNow();
   StopSession();
@@ -473,10 +638,10 @@ TEST_F(SessionTest, StopSessionEndsALongWaitPromptlyAndClosesThePort) {
 TEST_F(SessionTest, StartingWhileASessionRunsWaitsForItsEnd) {
   Request({0x21, 0x01});
   port_->SetWriteHook(Ecu14230([](const Bytes&) { return std::vector<Bytes>{{0x61, 0x01, 1}}; }));
-  StartSession(*table_, LinkSettings.P2, 1);
+  Start(1);
   ASSERT_TRUE(WaitFor([] { return LinkStatus.load() == lsExchange; }));
   // A one-pass start clears RunFlag, so the cyclic session ends its pass first.
-  StartSession(*table_, LinkSettings.P2, 0);
+  Start(0);
   ASSERT_TRUE(WaitLinkIdle(5000));
   StopSession();
   std::vector<Op> opens;
@@ -490,12 +655,12 @@ TEST_F(SessionTest, StartingWhileASessionRunsWaitsForItsEnd) {
 TEST_F(SessionTest, CyclicStartRightAfterAStopWaitsForTheOldSessionAndCycles) {
   Request({0x21, 0x01});
   port_->SetWriteHook(Ecu14230([](const Bytes&) { return std::vector<Bytes>{{0x61, 0x01, 1}}; }));
-  StartSession(*table_, LinkSettings.P2, 1);
+  Start(1);
   ASSERT_TRUE(WaitFor([] { return LinkStatus.load() == lsExchange; }));
   // Stop and start again at once, as a start/stop button pressed twice does:
   // the old session must still see RunFlag clear and end.
   RunFlag = 0;
-  StartSession(*table_, LinkSettings.P2, 1);
+  Start(1);
   EXPECT_EQ(RunFlag.load(), 1);
   ASSERT_TRUE(WaitFor([] { return PassCount.load() >= 2; }));
   StopSession();
