@@ -39,6 +39,26 @@ TEST(KadrLineTest, ColumnsArePaddedCutAndAligned) {
             "  " + std::string(63, ' ') + " " + std::string(20, ' ') + " ");
 }
 
+TEST(ExportHeaderTest, ShortTimeLeavesOutTheSeconds) {
+  struct Case {
+    const char* pattern;
+    const char* expected;
+  };
+  for (const Case& c :
+       {Case{"%H:%M:%S", "%H:%M"}, Case{"%T", "%H:%M"}, Case{"%r", "%I:%M %p"},
+        Case{"%l:%M:%S %p %Z", "%l:%M %p %Z"}, Case{"%H.%M.%S", "%H.%M"}, Case{"%H:%M", "%H:%M"},
+        Case{"%OH:%OM:%OS", "%OH:%OM"}, Case{"%%S %H:%M:%S", "%%S %H:%M"}}) {
+    EXPECT_EQ(ShortTimePattern(c.pattern), c.expected) << c.pattern;
+  }
+  std::tm when{};
+  when.tm_hour = 9;
+  when.tm_min = 7;
+  when.tm_sec = 2;
+  const std::string shortTime = ExportShortTimeText(when);
+  EXPECT_EQ(shortTime.find("02"), std::string::npos) << shortTime;
+  EXPECT_NE(shortTime.find("07"), std::string::npos) << shortTime;
+}
+
 TEST(ExportHeaderTest, SixLinesInCodePage1251) {
   const auto lines = ExportHeader("01.02.2024", "13:14:15", "Toyota Camry", "3S-FE",
                                   "Кадр параметров реального времени"_cp);
