@@ -91,11 +91,11 @@ TForm7::TForm7(QWidget* parent) : QDialog(parent) {
 
   Label1 = new QLabel(ui::Text("Текущие ошибки:"_cpsv), this);
   Label1->setFont(labelFont);
-  Label1->setGeometry(8, 4, 300, 18);
+  Label1->setGeometry(8, 2, 300, 22);
   StringGrid1 = MakeCodeGrid(this, 8, 24, 777, 106);
   Label2 = new QLabel(ui::Text("Сохраненные ошибки:"_cpsv), this);
   Label2->setFont(labelFont);
-  Label2->setGeometry(8, 136, 300, 18);
+  Label2->setGeometry(8, 134, 300, 22);
   StringGrid2 = MakeCodeGrid(this, 8, 156, 777, 232);
 
   SpeedButton1 = ui::MakeSpeedButton(this, 8, 400, 38, "Считывание ошибок ECU"_cpsv);
