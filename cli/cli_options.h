@@ -4,7 +4,8 @@
 //     live [--passes N]      live-data table, N cyclic passes (0: until interrupted)
 //     dashboard [--passes N] dashboard table, then what the module's Panel computes
 //     freeze [--frame N]     one pass of the freeze-frame table for frame N
-//     dtc                    current and stored trouble codes with descriptions
+//     dtc [--export]         current and stored trouble codes with descriptions;
+//                            --export also writes them to Kadr/ErrECU_<n>.txt
 //     clear [--reset]        clear the codes (with the memory-reset requests)
 //     info                   ECU identification, OBD type, oxygen sensors, PID lists
 #pragma once
@@ -25,6 +26,7 @@ struct Options {
   unsigned Passes = 1;  // live, dashboard; 0 = until interrupted
   unsigned Frame = 0;   // freeze, 0..255
   bool Reset = false;   // clear
+  bool Export = false;  // dtc: also write Kadr/ErrECU_<n>.txt
 };
 
 struct ParseResult {

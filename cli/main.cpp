@@ -4,7 +4,8 @@
 // prints what the window would show, as UTF-8.
 //
 // Exit status: 0 success, 2 usage or configuration error (message on
-// stderr), 3 link error (the status text "Ошибка XXXX" on stderr).
+// stderr), 3 link error (the status text "Ошибка XXXX" on stderr), 4 the
+// export file could not be written (message on stderr).
 #include <unistd.h>
 
 #include <atomic>
@@ -31,6 +32,7 @@
 #include "link/session.h"
 #include "screenlogic/dashboard.h"
 #include "screenlogic/ecu_info.h"
+#include "screenlogic/export.h"
 #include "screenlogic/freeze.h"
 #include "screenlogic/sessions.h"
 #include "screenlogic/table_rows.h"
@@ -42,6 +44,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitConfig = 2;
 constexpr int kExitLink = 3;
+constexpr int kExitFile = 4;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -197,8 +200,7 @@ int Freeze(const Options& o) {
   return kExitOk;
 }
 
-void PrintCodes(const char* title, DtcList list) {
-  const DtcListView view = DecodeDtcList(VehicleModule.DTCError, ResponseStore, list, DtcTexts);
+void PrintCodes(const char* title, const DtcListView& view) {
   std::cout << title << " " << view.Count() << "\n";
   for (int i = 0; i < view.Count(); ++i) {
     const DtcRow& row = view.Rows[i];
@@ -206,19 +208,49 @@ void PrintCodes(const char* title, DtcList list) {
   }
 }
 
-int Dtc() {
+// Watches the trouble-code session just started as the window's tick does,
+// until it ends; true when the lists are to be decoded (the session got as
+// far as its request passes, even if it then failed).
+bool WatchDtcSession() {
+  DtcTicker ticker;
+  ticker.SessionStarted();
+  bool decode = false;
+  for (;;) {
+    const std::uint16_t status = LinkStatus.load();
+    const DtcTickActions a =
+        ticker.Tick(status, PassCount.load(), RequestTables[kDtcClearTable].ResetCount);
+    decode = decode || a.decode;
+    if (a.enableControls) break;
+    if (g_interrupted.load()) StopSession();
+    WaitLinkIdle(20);
+  }
+  StopSession();
+  return decode;
+}
+
+int Dtc(const Options& o) {
   StartDtcRead();
-  FinishOnePass();
+  if (!WatchDtcSession()) return LinkFailed();
+  const DtcLists lists = DecodeDtcLists(VehicleModule.DTCError, ResponseStore, DtcTexts);
+  PrintCodes("Текущие ошибки:", lists.Current);
+  PrintCodes("Сохраненные ошибки:", lists.Stored);
+  if (o.Export) {
+    const ExportResult written = WriteDtcExport(CarName, EcuType, lists);
+    if (!written.ok) {
+      std::cerr << "kestrel-cli: " << Utf8(written.error) << "\n";
+      return kExitFile;
+    }
+    std::cout << "Записан файл " << Utf8(written.path) << "\n";
+  }
+  // What arrived before a link error is shown; the error still ends the run.
   if (SessionFailed()) return LinkFailed();
-  PrintCodes("Текущие ошибки:", kDtcCurrent);
-  PrintCodes("Сохраненные ошибки:", kDtcStored);
   return kExitOk;
 }
 
 int Clear(const Options& o) {
   const bool reset = NormalizeResetCount(RequestTables[kDtcClearTable]) > 0;
   StartDtcClear(o.Reset);
-  FinishOnePass();
+  WatchDtcSession();
   if (SessionFailed()) return LinkFailed();
   std::cout << (o.Reset && reset ? "Ошибки удалены, внутренняя память ECU сброшена"
                                  : "Ошибки удалены")
@@ -273,7 +305,7 @@ int Run(int argc, char** argv) {
     case Command::Freeze:
       return Freeze(o);
     case Command::Dtc:
-      return Dtc();
+      return Dtc(o);
     case Command::Clear:
       return Clear(o);
     case Command::Info:

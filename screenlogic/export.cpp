@@ -74,13 +74,27 @@ bool TimeLocaleIsUtf8() {
   return utf8;
 }
 
-// The locale's short date ("%x") or its time ("%X"), in code page 1251.
-std::string FormatTime(const std::tm& when, bool date) {
+// `when` written with a strftime pattern in the user's locale, in code page 1251.
+std::string FormatTime(const std::tm& when, const char* pattern) {
   std::ostringstream out;
   out.imbue(UserLocale());
-  out << std::put_time(&when, date ? "%x" : "%X");
+  out << std::put_time(&when, pattern);
   // Locales of this system write UTF-8; the exports are code page 1251.
   return TimeLocaleIsUtf8() ? cp1251::FromUtf8(out.str()) : out.str();
+}
+
+// The time format ("%X") of the user's LC_TIME.
+std::string LocaleTimePattern() {
+  static const std::string pattern = [] {
+    std::string p = "%H:%M:%S";
+    locale_t l = newlocale(LC_TIME_MASK, "", locale_t{});
+    if (l == locale_t{}) return p;
+    const char* fmt = nl_langinfo_l(T_FMT, l);
+    if (fmt != nullptr && *fmt != '\0') p = fmt;
+    freelocale(l);
+    return p;
+  }();
+  return pattern;
 }
 
 // Writes every line and a CR LF, then closes the file. Returns 0 or the
@@ -102,10 +116,55 @@ int WriteLines(std::FILE* file, const std::vector<std::string>& lines) {
 }  // namespace
 
 std::string ExportDateText(const std::tm& when) {
-  return FormatTime(when, true);
+  return FormatTime(when, "%x");
 }
 std::string ExportTimeText(const std::tm& when) {
-  return FormatTime(when, false);
+  return FormatTime(when, "%X");
+}
+
+std::string ExportShortTimeText(const std::tm& when) {
+  return FormatTime(when, ShortTimePattern(LocaleTimePattern()).c_str());
+}
+
+std::string ShortTimePattern(std::string_view pattern) {
+  // The combined fields first, so that their seconds can be seen.
+  std::string expanded;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size()) {
+      const char field = pattern[i + 1];
+      if (field == 'T') {
+        expanded += "%H:%M:%S";
+      } else if (field == 'r') {
+        expanded += "%I:%M:%S %p";
+      } else {
+        expanded += pattern.substr(i, 2);
+      }
+      ++i;
+    } else {
+      expanded += pattern[i];
+    }
+  }
+  std::string out;
+  for (std::size_t i = 0; i < expanded.size(); ++i) {
+    if (expanded[i] == '%' && i + 1 < expanded.size()) {
+      // "%S", also with the alternative-digits modifier ("%OS").
+      const bool modified = expanded[i + 1] == 'O' && i + 2 < expanded.size();
+      const char field = expanded[i + (modified ? 2 : 1)];
+      if (field == 'S') {
+        // The separator written just before the seconds goes too.
+        if (!out.empty() && out.back() != ' ' && (out.size() < 2 || out[out.size() - 2] != '%')) {
+          out.pop_back();
+        }
+        i += modified ? 2 : 1;
+        continue;
+      }
+      out += expanded.substr(i, modified ? 3 : 2);
+      i += modified ? 2 : 1;
+    } else {
+      out += expanded[i];
+    }
+  }
+  return out;
 }
 
 std::vector<std::string> ExportHeader(std::string_view date, std::string_view time,

@@ -39,6 +39,15 @@ std::string ExportFileName(std::string_view folder, std::string_view prefix, int
 std::string ExportDateText(const std::tm& when);
 std::string ExportTimeText(const std::tm& when);
 
+// The time in the locale's short form: its time format without the seconds
+// (the trouble-code export's first line). Code page 1251.
+std::string ExportShortTimeText(const std::tm& when);
+
+// A time format without its seconds field: "%H:%M:%S" gives "%H:%M",
+// "%r" (and "%I:%M:%S %p") gives "%I:%M %p"; the separator before the
+// seconds goes with them. A format without seconds is kept as it is.
+std::string ShortTimePattern(std::string_view pattern);
+
 // The six header lines: "Дата: <date> Время: <time>", "", "Автомобиль: <car>",
 // "Тип ECU: <ecu>", <title>, "". All texts code page 1251.
 std::vector<std::string> ExportHeader(std::string_view date, std::string_view time,

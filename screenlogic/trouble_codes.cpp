@@ -45,6 +45,30 @@ void PrepareDtcClear(vorta::RequestTable& table, bool withReset) {
   }
 }
 
+DtcTickActions DtcTicker::Tick(std::uint16_t status, std::uint32_t passes,
+                               std::uint16_t resetCount) {
+  DtcTickActions actions;
+  const bool ended = status == lsIdle || status == lsError;
+  if (ended) {
+    actions.enableControls = true;
+    actions.enableResetBox = resetCount != 0;
+  }
+  if (status == lsFirstPass || status == lsExchange) reached_ = true;
+  if (ended) {
+    if (started_ && passes > 0) reached_ = true;
+    started_ = false;
+    if (reached_) {
+      reached_ = false;
+      decode_ = true;
+    }
+  }
+  if (decode_) {
+    actions.decode = true;
+    decode_ = false;  // the window decodes in this same tick
+  }
+  return actions;
+}
+
 std::vector<std::uint16_t> SplitCodes(const char* text, int count) {
   std::vector<std::uint16_t> codes;
   if (text == nullptr || count <= 0) return codes;
@@ -95,9 +119,17 @@ DtcListView DecodeDtcList(vorta::DtcErrorProc dtcError, const std::uint8_t* stor
   return view;
 }
 
+DtcLists DecodeDtcLists(vorta::DtcErrorProc dtcError, const std::uint8_t* store,
+                        const DtcTextTable& texts) {
+  DtcLists lists;
+  lists.Current = DecodeDtcList(dtcError, store, kDtcCurrent, texts);
+  lists.Stored = DecodeDtcList(dtcError, store, kDtcStored, texts);
+  return lists;
+}
+
 std::vector<std::string> DtcExportLines(std::string_view date, std::string_view time,
                                         std::string_view car, std::string_view ecuType,
-                                        const DtcListView& current, const DtcListView& stored) {
+                                        const DtcLists& lists) {
   std::vector<std::string> lines;
   lines.push_back(std::string("Дата: "_cpsv) + std::string(date) + " Время: "_cp +
                   std::string(time));
@@ -110,19 +142,23 @@ std::vector<std::string> DtcExportLines(std::string_view date, std::string_view 
     for (const DtcRow& row : view.Rows)
       lines.push_back(row.Number + " " + row.Code + " " + row.Text);
   };
-  list("Текущие ошибки ECU ("_cpsv, current);
+  list("Текущие ошибки ECU ("_cpsv, lists.Current);
   lines.emplace_back();
-  list("Сохраненные ошибки ECU ("_cpsv, stored);
+  list("Сохраненные ошибки ECU ("_cpsv, lists.Stored);
   return lines;
 }
 
 std::vector<std::string> DtcExportLines(std::string_view car, std::string_view ecuType,
-                                        const DtcListView& current, const DtcListView& stored) {
+                                        const DtcLists& lists) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return DtcExportLines(ExportDateText(local), ExportTimeText(local), car, ecuType, current,
-                        stored);
+  return DtcExportLines(ExportDateText(local), ExportShortTimeText(local), car, ecuType, lists);
+}
+
+ExportResult WriteDtcExport(std::string_view car, std::string_view ecuType, const DtcLists& lists,
+                            std::string_view folder) {
+  return WriteExport(kExportDtc, DtcExportLines(car, ecuType, lists), folder);
 }
 
 }  // namespace kestrel

@@ -11,6 +11,7 @@
 
 #include "config/catalogue.h"
 #include "module/vorta.h"
+#include "screenlogic/export.h"
 
 namespace kestrel {
 
@@ -27,6 +28,40 @@ std::uint16_t NormalizeResetCount(vorta::RequestTable& table);
 // Before a clear: every request of the clearing table sent, except the last
 // ResetCount entries (the memory-reset requests) unless `withReset`.
 void PrepareDtcClear(vorta::RequestTable& table, bool withReset);
+
+// ---------------------------------------------------------------- the tick
+
+// What one tick of the window does besides showing the link status.
+struct DtcTickActions {
+  bool enableControls = false;  // the four buttons: the session has ended (idle or error)
+  bool enableResetBox = false;  // the memory-reset check box too (ResetCount not 0)
+  bool decode = false;          // decode both lists into the grids now
+};
+
+// The window's two flags: "reached" (a session has been exchanging, status 5
+// or 6, since the last decode) and "decode". The lists are decoded once after
+// every session that got as far as its request passes, a clear included, and
+// also after one that ended in error once it had got that far. Both flags
+// start cleared with the window.
+class DtcTicker {
+ public:
+  // A read or a clear of this window has just been started (LinkStatus is
+  // lsOpenPort). A tick may fall on either side of a short pass: a session
+  // of this window that completed a pass (PassCount above 0) counts as
+  // having reached the exchange even when no tick saw status 5 or 6.
+  void SessionStarted() { started_ = true; }
+
+  // One tick: `status` is LinkStatus, `passes` PassCount, `resetCount` the
+  // clearing table's ResetCount.
+  DtcTickActions Tick(std::uint16_t status, std::uint32_t passes, std::uint16_t resetCount);
+
+  bool Reached() const { return reached_; }
+
+ private:
+  bool reached_ = false;
+  bool decode_ = false;
+  bool started_ = false;
+};
 
 // ---------------------------------------------------------------- decoding
 
@@ -61,9 +96,18 @@ struct DtcListView {
 };
 
 // Asks the module for one list and decodes it. Without a module the list is
-// empty.
+// empty. Every code the module lists is shown, however many: the count is
+// taken whole, not cut to a byte.
 DtcListView DecodeDtcList(vorta::DtcErrorProc dtcError, const std::uint8_t* store, DtcList list,
                           const DtcTextTable& texts);
+
+// Both lists, as one decode of the window fills its two grids.
+struct DtcLists {
+  DtcListView Current;
+  DtcListView Stored;
+};
+DtcLists DecodeDtcLists(vorta::DtcErrorProc dtcError, const std::uint8_t* store,
+                        const DtcTextTable& texts);
 
 // ---------------------------------------------------------------- export
 
@@ -72,9 +116,15 @@ DtcListView DecodeDtcList(vorta::DtcErrorProc dtcError, const std::uint8_t* stor
 // between them).
 std::vector<std::string> DtcExportLines(std::string_view date, std::string_view time,
                                         std::string_view car, std::string_view ecuType,
-                                        const DtcListView& current, const DtcListView& stored);
-// The same with the current local date and time.
+                                        const DtcLists& lists);
+// The same with the current local date and time, both in the locale's short
+// forms (the time without seconds).
 std::vector<std::string> DtcExportLines(std::string_view car, std::string_view ecuType,
-                                        const DtcListView& current, const DtcListView& stored);
+                                        const DtcLists& lists);
+
+// Writes the export into the next free "ErrECU_<n>.txt" of `folder`: the
+// window's copy button and kestrel-cli's "dtc --export".
+ExportResult WriteDtcExport(std::string_view car, std::string_view ecuType, const DtcLists& lists,
+                            std::string_view folder = kExportFolder);
 
 }  // namespace kestrel

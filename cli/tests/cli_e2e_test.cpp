@@ -18,11 +18,18 @@
 #include <thread>
 #include <vector>
 
+#include "common/cp1251.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// UTF-8 text as the program writes it into files (code page 1251).
+std::string Cp1251(const std::string& utf8) {
+  return kestrel::cp1251::FromUtf8(utf8);
+}
 
 std::string ReadFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -154,8 +161,14 @@ class CliE2eTest : public ::testing::Test {
     EXPECT_EQ(Value(live.out, "21E1", "Топливный насос"), "Вкл");
     EXPECT_EQ(live.out.find("Не поддерживается"), std::string::npos) << live.out;
 
-    Result dtc = Cli({"--config", "ECU/" + config, "--port", pty, "dtc"});
+    Result dtc = Cli({"--config", "ECU/" + config, "--port", pty, "dtc", "--export"});
     ASSERT_EQ(dtc.status, 0) << dtc.err;
+    EXPECT_NE(dtc.out.find("Записан файл Kadr/ErrECU_1.txt\n"), std::string::npos) << dtc.out;
+    // The file the window's copy button writes: both lists, numbered, with their texts.
+    const std::string file = ReadFile(dir_ / "Kadr" / "ErrECU_1.txt");
+    EXPECT_NE(file.find(Cp1251("\r\n\r\nСохраненные ошибки ECU (4)\r\n 001  P0171 Слишком бедная "
+                               "смесь (Головка 1)\r\n 002  P0300 ")),
+              std::string::npos);
     EXPECT_NE(dtc.out.find("Текущие ошибки: 1\nP0171\tСлишком бедная смесь (Головка 1)\n"),
               std::string::npos)
         << dtc.out;
@@ -219,6 +232,17 @@ TEST_F(CliE2eTest, FreezeFrameClearAndDashboard) {
   Result dtc = Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "dtc"});
   ASSERT_EQ(dtc.status, 0) << dtc.err;
   EXPECT_EQ(dtc.out, "Текущие ошибки: 0\nСохраненные ошибки: 0\n");
+}
+
+TEST_F(CliE2eTest, ADtcReadCutShortShowsWhatArrivedAndFails) {
+  // The adapter vanishes after the second answer: the stored codes (03) have
+  // arrived, the session ends in error.
+  const std::string pty = StartSimulator("camry_2az_fast", {"--fault", "vanish:2"});
+  ASSERT_FALSE(pty.empty());
+  Result dtc = Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "dtc"});
+  EXPECT_EQ(dtc.status, 3);
+  EXPECT_TRUE(std::regex_search(dtc.err, std::regex("^Ошибка [0-9A-F]{4}\n$"))) << dtc.err;
+  EXPECT_NE(dtc.out.find("Сохраненные ошибки: 4\nP0171\t"), std::string::npos) << dtc.out;
 }
 
 TEST_F(CliE2eTest, ErrorsGiveTheirExitStatus) {

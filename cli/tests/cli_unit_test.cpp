@@ -32,6 +32,7 @@ TEST(CliOptions, GlobalOptionsCommandsAndTheirArguments) {
   r = Parse({"clear", "--reset"});
   ASSERT_TRUE(r.Ok);
   EXPECT_TRUE(r.Opts.Reset);
+  EXPECT_TRUE(Parse({"dtc", "--export"}).Opts.Export);
   EXPECT_EQ(Parse({"dashboard"}).Opts.Passes, 1u);
   EXPECT_TRUE(Parse({"--help"}).Help);
 }
@@ -45,6 +46,7 @@ TEST(CliOptions, UsageErrors) {
   EXPECT_FALSE(Parse({"live", "--passes", "-1"}).Ok);
   EXPECT_FALSE(Parse({"live", "--frame", "1"}).Ok);  // option of another command
   EXPECT_FALSE(Parse({"dtc", "--reset"}).Ok);
+  EXPECT_FALSE(Parse({"clear", "--export"}).Ok);
   EXPECT_FALSE(Parse({"info", "extra"}).Ok);
 }
 

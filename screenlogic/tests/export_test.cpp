@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/cp1251.h"
 
@@ -37,6 +39,21 @@ TEST(KadrLineTest, ColumnsArePaddedCutAndAligned) {
   // Empty cells still keep the fixed widths.
   EXPECT_EQ(KadrLine("", "", "", "", ""),
             "  " + std::string(63, ' ') + " " + std::string(20, ' ') + " ");
+}
+
+TEST(ExportHeaderTest, ShortTimeLeavesOutTheSeconds) {
+  for (const auto& [pattern, expected] :
+       std::vector<std::pair<std::string, std::string>>{{"%T", "%H:%M"},
+                                                        {"%r", "%I:%M %p"},
+                                                        {"%H.%M.%S", "%H.%M"},
+                                                        {"%H:%M", "%H:%M"},
+                                                        {"%%S %OH:%OM:%OS %Z", "%%S %OH:%OM %Z"}}) {
+    EXPECT_EQ(ShortTimePattern(pattern), expected) << pattern;
+  }
+  std::tm when{};
+  when.tm_min = 7;
+  when.tm_sec = 2;
+  EXPECT_EQ(ExportShortTimeText(when).find("02"), std::string::npos);
 }
 
 TEST(ExportHeaderTest, SixLinesInCodePage1251) {

@@ -59,6 +59,18 @@ TEST(TroubleCodes, ListRowsTakeTheFirstTextAndEmptyCellsWithoutOne) {
   EXPECT_EQ(view.Rows[1].Text, "");  // no description: the cell is empty
   EXPECT_EQ(view.Rows[2].Text, "Пропуски"_cp);
 
+  // More codes than a byte counts: every one is listed and numbered.
+  std::string many;
+  for (int i = 0; i < 300; ++i) many += "0" + std::to_string(100 + i);
+  g_codes = many.c_str();
+  g_count = 300;
+  const DtcLists lists = DecodeDtcLists(FakeDtcError, ResponseStore, *texts);
+  ASSERT_EQ(lists.Stored.Count(), 300);
+  EXPECT_EQ(lists.Stored.Rows.size(), 300u);
+  EXPECT_EQ(lists.Stored.Rows[299].Number, " 300");
+  EXPECT_EQ(lists.Stored.Rows[299].Code, " P0399");
+  EXPECT_EQ(g_list, 2);  // current first, then stored
+
   g_count = 0;
   const DtcListView none = DecodeDtcList(FakeDtcError, ResponseStore, kDtcCurrent, *texts);
   EXPECT_EQ(none.Count(), 0);
@@ -108,16 +120,63 @@ TEST(TroubleCodes, ReadClearsOnlyTheCodeAreas) {
   EXPECT_TRUE(vorta::HasData(vorta::Slot(store, vorta::kAreaMode01, 0x0C)));
 }
 
+TEST(TroubleCodes, TickDecodesOnceAfterEverySessionThatReachedTheExchange) {
+  // Each step: the status a tick sees, PassCount, and what the tick does.
+  struct Step {
+    std::uint16_t status;
+    std::uint32_t passes;
+    bool started;  // the window started a session just before this tick
+    bool enable, decode;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Step> steps;
+  };
+  const std::vector<Case> cases = {
+      {"window opened on an idle link", {{lsIdle, 0, false, true, false}}},
+      {"read seen exchanging",
+       {{lsOpenPort, 0, true, false, false},
+        {lsInitFast, 0, false, false, false},
+        {lsFirstPass, 0, false, false, false},
+        {lsExchange, 1, false, false, false},
+        {lsIdle, 1, false, true, true},
+        {lsIdle, 1, false, true, false}}},  // once only
+      {"error after the exchange still decodes",
+       {{lsFirstPass, 0, true, false, false}, {lsError, 0, false, true, true}}},
+      {"error during the initialisation decodes nothing",
+       {{lsInit5Baud, 0, true, false, false}, {lsError, 0, false, true, false}}},
+      {"a pass too short for any tick to see",
+       {{lsOpenPort, 0, true, false, false}, {lsIdle, 1, false, true, true}}},
+      {"another window's passes are not this window's",
+       {{lsIdle, 5, false, true, false}, {lsIdle, 5, false, true, false}}},
+      {"the dashboard still polling when the window opens",
+       {{lsExchange, 9, false, false, false}, {lsIdle, 9, false, true, true}}},
+  };
+  for (const Case& c : cases) {
+    DtcTicker ticker;
+    int n = 0;
+    for (const Step& s : c.steps) {
+      if (s.started) ticker.SessionStarted();
+      const DtcTickActions a = ticker.Tick(s.status, s.passes, 2);
+      EXPECT_EQ(a.enableControls, s.enable) << c.what << ", step " << n;
+      EXPECT_EQ(a.enableResetBox, s.enable) << c.what << ", step " << n;
+      EXPECT_EQ(a.decode, s.decode) << c.what << ", step " << n;
+      ++n;
+    }
+  }
+  DtcTicker ticker;
+  EXPECT_FALSE(ticker.Tick(lsIdle, 0, 0).enableResetBox);  // no reset requests: the box stays off
+}
+
 TEST(TroubleCodes, ExportLinesHoldBothListsWithTheirCounts) {
-  DtcListView current;
-  current.Rows.emplace_back();  // no codes: one empty row
-  DtcListView stored;
-  stored.Codes = {0x0171, 0x0300};
-  stored.Rows = {{" 001", " P0171", "Бедная смесь"_cp}, {" 002", " P0300", ""}};
+  DtcLists lists;
+  lists.Current.Rows.emplace_back();  // no codes: one empty row
+  lists.Stored.Codes = {0x0171, 0x0300};
+  lists.Stored.Rows = {{" 001", " P0171", "Бедная смесь"_cp}, {" 002", " P0300", ""}};
   const std::vector<std::string> lines =
-      DtcExportLines("05.03.2012", "9:07:02", "Camry", "2AZ-FE", current, stored);
+      DtcExportLines("05.03.2012", "9:07", "Camry", "2AZ-FE", lists);
   const std::vector<std::string> expected = {
-      "Дата: 05.03.2012 Время: 9:07:02"_cp,
+      "Дата: 05.03.2012 Время: 9:07"_cp,
       "",
       "Автомобиль: Camry"_cp,
       "Тип ECU: 2AZ-FE"_cp,

@@ -351,6 +351,11 @@ void DrawRead(Canvas& c) {  // freeze frame: a photo frame with a down arrow
   c.Polygon({{5, 26}, {12, 17}, {17, 22}, {21, 18}, {27, 26}}, kDarkGreen);
   c.Polygon({{13, 1}, {19, 1}, {19, 6}, {23, 6}, {16, 13}, {9, 6}, {13, 6}}, kGreen);
 }
+void DrawReadCodes(Canvas& c) {  // reading codes: a sheet of codes with a down arrow
+  Sheet(c, 3, 5, 20, 25);
+  for (int i = 0; i < 5; ++i) c.Rect(6, 10.0 + 4 * i, 19, 11.5 + 4 * i, kGrey);
+  c.Polygon({{21, 8}, {27, 8}, {27, 17}, {31, 17}, {24, 25}, {17, 17}, {21, 17}}, kGreen);
+}
 void DrawClear(Canvas& c) {  // clearing codes: a sheet crossed out
   Sheet(c, 5, 3, 20, 26);
   for (int i = 0; i < 5; ++i) c.Rect(8, 8.0 + 4 * i, 22, 9.5 + 4 * i, kGrey);
@@ -553,6 +558,7 @@ const Picture kPictures[] = {
     {"exit.bmp", 32, 32, kKey, DrawExit},
     {"copy.bmp", 32, 32, kKey, DrawCopy},
     {"read.bmp", 32, 32, kKey, DrawRead},
+    {"readcodes.bmp", 32, 32, kKey, DrawReadCodes},
     {"clear.bmp", 32, 32, kKey, DrawClear},
     {"export.bmp", 32, 32, kKey, DrawExport},
     {"fileread.bmp", 32, 32, kKey, DrawFileRead},
