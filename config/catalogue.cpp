@@ -62,6 +62,7 @@ ConfigOutcome LoadFolderTexts() {
   const LoadOutcome dtc = LoadDtcTexts();
   if (dtc.Result == LoadResult::Missing) return QuitWith(Utf8(dtc.File) + ": file not found");
   ConfigOutcome out;
+  out.Loaded = true;
   if (!dtc.Ok()) out.Error = dtc.Error;
   const LoadOutcome names = PidNamePass(EcuFilePath("VORTA.ini"));
   if (!names.Ok() && out.Error.empty()) out.Error = names.Error;
@@ -175,7 +176,7 @@ ConfigOutcome LoadChosenConfiguration(bool chosen, const std::string& fileName,
   if (!chosen) return QuitWith("no configuration chosen in the catalogue");
   if (fileName.empty()) return QuitWith("the chosen catalogue row names no file");
   const std::string path = NativePath(folder) + "/" + fileName;
-  const LoadOutcome load = LoadInit(path);
+  const LoadOutcome load = LoadInitOrKeep(path);
   if (load.Result == LoadResult::Missing) return QuitWith(Utf8(path) + ": file not found");
   if (!load.Ok()) {
     ConfigOutcome out;

@@ -130,6 +130,49 @@ TEST_F(StartupTest, MenuCatalogueChoiceReloadsAndRebindsTheModule) {
   EXPECT_FALSE(ui::QuitRequested());
 }
 
+TEST_F(StartupTest, AFailedCatalogueChoiceKeepsTheCarAndModuleInUse) {
+  testing::MakeCatalogue();
+  std::vector<std::string> bad = ConfigLines("Сломанная", "X", "ECU\\TWO");
+  bad[7] = "x";  // line 8 (W4), after the names, the folder and the port
+  WriteCp1251("ECU/C.ini", bad);
+  std::vector<std::string> boxes;
+  ui::SetErrorBoxHandler([&](const QString& text) { boxes.push_back(text.toStdString()); });
+  auto choose = [](int row) {
+    return [row](TForm11* w) {
+      w->Grid()->setCurrentCell(row, kCatCar);
+      w->Button1Click();
+    };
+  };
+
+  // Without ecu.ini: after the failed choice the catalogue comes back.
+  std::unique_ptr<testing::ModalWatch> second;
+  auto first = OnModal<TForm11>([&](TForm11* w) {
+    choose(2)(w);
+    second = OnModal<TForm11>(choose(0));
+  });
+  form_ = StartProgram();
+  form_->Timer1Timer();
+  ASSERT_TRUE(second && second->Seen());
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "'x' is not a valid integer value");
+  EXPECT_EQ(ConfigFileName, "ECU/A.ini");
+  ASSERT_TRUE(VehicleModule.Bound());
+  EXPECT_EQ(ModulePath(), "ECU/ONE/VORTA.so");
+
+  // From the menu: the error, and the car, its file and its module stay.
+  void* const handle = VehicleModule.ModuleHandle;
+  auto again = OnModal<TForm11>(choose(2));
+  form_->SelectEcu1Click();
+  ASSERT_TRUE(again->Seen());
+  EXPECT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(Utf8(form_->Edit1()->text()), "Тойота Камри");
+  EXPECT_EQ(ConfigFileName, "ECU/A.ini");
+  EXPECT_EQ(ModulePath(), "ECU/ONE/VORTA.so");
+  EXPECT_EQ(VehicleModule.ModuleHandle, handle) << "the module was rebound";
+  EXPECT_TRUE(form_->SpeedButton(TForm1::kButtonLive)->isEnabled());
+  EXPECT_FALSE(ui::QuitRequested());
+}
+
 TEST_F(StartupTest, AutostartOpensTheDashboardAfterBinding) {
   testing::MakeCatalogue();
   WriteCp1251("ecu.ini", ConfigLines("Авто", "ECU", "ECU\\ONE", {}, /*autostart=*/true));
