@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -268,7 +267,7 @@ void TForm1::SaveAs1Click() {
   if (chosen.isEmpty()) return;
   SaveAsInput input;
   input.ConfigFile = ConfigFileName;
-  input.TargetFile = QFile::encodeName(chosen).toStdString();
+  input.TargetFile = ui::Cp(chosen);
   input.CarName = ui::Cp(edit1_->text());
   input.EcuType = ui::Cp(edit2_->text());
   input.SettingsLines =

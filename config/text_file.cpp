@@ -5,10 +5,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/disk_path.h"
+
 namespace kestrel {
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(ToDiskPath(path), std::ios::binary);
   if (!in) return false;
   content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
@@ -16,7 +18,7 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
 
 bool FileExists(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(ToDiskPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string_view LineReader::NextRaw() {

@@ -1,5 +1,8 @@
 // Line-oriented reading of the configuration layer's text files.
 //
+// Paths are the program's (code page 1251, '\' or '/'); they reach the file
+// system through ToDiskPath (common/disk_path.h).
+//
 // Files are read whole into memory and split at LF; a CR before the LF is not
 // part of the line. Reading past the end gives empty lines, as the original
 // text-file reads did, so a file cut short fails where a number is expected.

@@ -173,6 +173,32 @@ TEST_F(StartupTest, AFailedCatalogueChoiceKeepsTheCarAndModuleInUse) {
   EXPECT_FALSE(ui::QuitRequested());
 }
 
+TEST_F(StartupTest, CatalogueNamesOnDiskInUtf8AndFoldersInAnotherCaseAreUsedAsShown) {
+  testing::MakeEcuFolder("ECU/ТОЙОТА");
+  WriteCp1251("ECU/Иж Королла.ini", ConfigLines("Королла", "4A-FE", "ecu\\тойота"));
+  WriteCp1251("ECU/Копия.ini", {"old"});
+  QString shownName;
+  auto shown = OnModal<TForm11>([&](TForm11* w) {
+    shownName = w->Grid()->item(0, kCatShort)->text();
+    w->Button1Click();
+  });
+  form_ = StartProgram();
+  form_->Timer1Timer();
+  ASSERT_TRUE(shown->Seen());
+  EXPECT_EQ(Utf8(shownName), "Иж Королла");
+  ASSERT_FALSE(ui::QuitRequested()) << "the choice of a name with И did not load";
+  EXPECT_EQ(cp1251::ToUtf8(ConfigFileName), "ECU/Иж Королла.ini");
+  ASSERT_TRUE(VehicleModule.Bound());
+  EXPECT_EQ(DtcTexts.Count, 2);
+
+  form_->SetSaveAsChooser([](QWidget*, const QString&) { return QStringLiteral("ECU/Копия.ini"); });
+  form_->SaveAs1Click();
+  const std::vector<std::string> saved = testing::ReadLinesUtf8("ECU/Копия.ini");
+  ASSERT_GT(saved.size(), 27u);
+  EXPECT_EQ(saved[0], "Королла");
+  EXPECT_EQ(saved[2], "ecu\\тойота");
+}
+
 TEST_F(StartupTest, AutostartOpensTheDashboardAfterBinding) {
   testing::MakeCatalogue();
   WriteCp1251("ecu.ini", ConfigLines("Авто", "ECU", "ECU\\ONE", {}, /*autostart=*/true));

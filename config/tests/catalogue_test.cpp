@@ -1,5 +1,7 @@
 #include "config/catalogue.h"
 
+#include <algorithm>
+
 #include "config/settings_model.h"
 #include "test_support.h"
 
@@ -160,6 +162,41 @@ TEST_F(CatalogueTest, ChoiceWithABadLineShowsTheErrorAndKeepsThePreviousConfigur
   EXPECT_EQ(SettingsWindowFields.Value, carFields.Value);
   ASSERT_TRUE(WriteFieldsToFile(ConfigFileName, FieldsFromSettings()).Ok());
   EXPECT_EQ(ReadRaw("ECU/CAR.ini"), carFile);
+}
+
+TEST_F(CatalogueTest, CatalogueFromWindowsWithUtf8NamesAndFoldersInAnotherCase) {
+  // On disk: UTF-8 names; in the files: code page 1251 and another letter case.
+  WriteLines("ECU/ТОЙОТА/VORTA.ini", {"2101", "Обороты", "", "00"});
+  WriteLines("ECU/ТОЙОТА/DTC.INI", {"0171", "Бедная смесь"});
+  ConfigText cfg;
+  cfg.settings[2] = "ecu\\тойота";
+  cfg.settings[16] = "0";  // autostart, which the settings window writes from elsewhere
+  WriteLines("ECU/Иж Королла.ini", cfg.Lines());
+
+  const auto rows = ListCatalogue();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Utf8(rows[0].Cells[kCatShort]), "Иж Королла");
+  const ConfigOutcome out = LoadChosenConfiguration(true, rows[0].Cells[kCatFile]);
+  ASSERT_TRUE(out.Loaded) << out.StderrLine << Utf8(out.Error);
+  EXPECT_EQ(Utf8(ConfigFileName), "ECU/Иж Королла.ini");
+  EXPECT_EQ(DtcTexts.Count, 1);
+  EXPECT_EQ(LiveRows.RowCount, 1);
+  EXPECT_EQ(Utf8(LiveRows.Rows[0].Cells[kColName]), "Обороты");
+
+  // The settings writer rewrites that very file, and no other appears.
+  SettingsFields fields = FieldsFromSettings();
+  fields.Set(kFieldW4, 33);
+  ASSERT_TRUE(WriteFieldsToFile(ConfigFileName, fields).Ok());
+  std::vector<std::string> expected = cfg.Lines();
+  expected[7] = "33";  // W4
+  std::string bytes;
+  for (const std::string& line : expected) bytes += cp1251::FromUtf8(line) + "\r\n";
+  EXPECT_EQ(ReadRaw("ECU/Иж Королла.ini"), bytes);
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator("ECU"))
+    names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Иж Королла.ini", "ТОЙОТА"}));
 }
 
 TEST_F(CatalogueTest, StartupLoadWithAndWithoutEcuIni) {
