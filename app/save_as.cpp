@@ -47,7 +47,10 @@ SaveAsOutcome WriteFailed(const std::string& path, int err) {
 // Copies the configuration line by line into `out`.
 class Copier {
  public:
-  Copier(std::string_view content, std::string& out) : content_(content), in_(content), out_(out) {}
+  // A byte-order mark before the first line is kept.
+  Copier(std::string_view content, std::string& out) : content_(content), in_(content), out_(out) {
+    out_.append(content_.substr(0, in_.Offset()));
+  }
 
   // Reads the next line (without its end); false past the end of the file.
   bool Drop() {
@@ -63,7 +66,7 @@ class Copier {
     const std::string_view raw = in_.NextRaw();
     if (keep) {
       out_ += raw;
-      if (raw.back() != '\n') out_ += "\r\n";
+      if (!HasLineEnd(raw)) out_ += "\r\n";
     }
     return true;
   }
@@ -84,7 +87,7 @@ class Copier {
     if (copy) {
       const std::string_view raw = content_.substr(start, in_.Offset() - start);
       out_ += raw;
-      if (raw.back() != '\n') out_ += "\r\n";
+      if (!HasLineEnd(raw)) out_ += "\r\n";
     }
     return true;
   }

@@ -321,14 +321,15 @@ LoadOutcome WriteFieldsToFile(const std::string& fileName, const SettingsFields&
   const std::string path = NativePath(fileName);
   std::string content;
   if (!ReadExistingFile(path, content)) return MissingOutcome(path);
-  // Lines 1..3 unchanged, 4..27 from the fields, the rest unchanged.
+  // Lines 1..3 unchanged (with a byte-order mark before them), 4..27 from
+  // the fields, the rest unchanged.
   LineReader in(content);
-  std::string text;
+  std::string text(content, 0, in.Offset());
   text.reserve(content.size() + 256);
   for (int i = 0; i < 3; ++i) {
     const std::string_view raw = in.NextRaw();
     text += raw;
-    if (raw.empty() || raw.back() != '\n') text += "\r\n";
+    if (!HasLineEnd(raw)) text += "\r\n";
   }
   for (const std::string& line : FieldLines(fields)) {
     in.Next();

@@ -21,20 +21,4 @@ bool FileExists(const std::string& path) {
   return ::stat(ToDiskPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string_view LineReader::NextRaw() {
-  ++line_;
-  if (Eof()) return {};
-  const std::size_t start = pos_;
-  const std::size_t lf = content_.find('\n', pos_);
-  pos_ = lf == std::string_view::npos ? content_.size() : lf + 1;
-  return content_.substr(start, pos_ - start);
-}
-
-std::string_view LineReader::Next() {
-  std::string_view raw = NextRaw();
-  if (!raw.empty() && raw.back() == '\n') raw.remove_suffix(1);
-  if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-  return raw;
-}
-
 }  // namespace kestrel

@@ -111,14 +111,20 @@ else
   echo "$from" >"$from_file"
 fi
 
-# Line n of a code page 1251 CR LF file.
-line_of() { sed -n "${2}p" "$1" | tr -d '\r'; }
+# Lines 1..n (or line n alone) of a configuration file, whatever its line
+# ends (CR LF, LF or CR), without a byte-order mark before the first.
+lines_of() {
+  awk -v n="$2" -v only="${3:-}" 'BEGIN { RS = "\r\n|\r|\n" }
+    NR == 1 { sub(/^\357\273\277/, "") }
+    (only == "" || NR == n) { print } NR >= n { exit }' "$1"
+}
+line_of() { lines_of "$1" "$2" only; }
 
 # The catalogue file an ecu.ini came from: the one with the same car, ECU type and folder.
 catalogue_file_of() {
   local f
   for f in "$run"/ECU/*.ini; do
-    if [ "$(head -n 3 "$f" | tr -d '\r')" = "$(head -n 3 "$1" | tr -d '\r')" ]; then
+    if [ "$(lines_of "$f" 3)" = "$(lines_of "$1" 3)" ]; then
       basename "$f" .ini
       return
     fi
@@ -183,7 +189,7 @@ fi
 
 # ports.ini: line n is the device of COMn; the other lines stay as they were.
 declare -a ports=()
-[ -f "$run/ports.ini" ] && mapfile -t ports < <(tr -d '\r' <"$run/ports.ini")
+[ -f "$run/ports.ini" ] && mapfile -t ports < <(lines_of "$run/ports.ini" 255)
 for name in "${com_names[@]}"; do
   if [[ $name =~ ^[Cc][Oo][Mm]([0-9]+)$ ]] && ((BASH_REMATCH[1] >= 1)); then
     n=${BASH_REMATCH[1]}
