@@ -5,10 +5,16 @@
 #include <dlfcn.h>
 
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QToolButton>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "app/single_instance.h"
@@ -312,6 +318,31 @@ TEST_F(StartupTest, LeavingOrFindingAnEmptyCatalogueEndsTheProgram) {
   EXPECT_TRUE(ui::QuitRequested());
   EXPECT_EQ(ui::QuitStatus(), 0);
   EXPECT_FALSE(VehicleModule.Bound());
+}
+
+TEST(QtTranslations, BoxesAndFileDialogsShowRussianButtons) {
+  ASSERT_TRUE(InstallQtTranslations());
+  EXPECT_TRUE(InstallQtTranslations()) << "a second call keeps the first";
+  QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("?"),
+                  QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes | QMessageBox::No);
+  std::vector<std::string> texts;
+  for (auto b : {QMessageBox::Ok, QMessageBox::Cancel, QMessageBox::Yes, QMessageBox::No}) {
+    texts.push_back(box.button(b)->text().remove(QLatin1Char('&')).toStdString());
+  }
+  // Qt's Russian translation keeps "OK" as it is.
+  EXPECT_EQ(texts, (std::vector<std::string>{"OK", "Отмена", "Да", "Нет"}));
+
+  QFileDialog dialog(nullptr, QStringLiteral("t"), QDir::currentPath());
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  const auto* buttons = dialog.findChild<QDialogButtonBox*>();
+  ASSERT_NE(buttons, nullptr);
+  texts.clear();
+  for (const QAbstractButton* b : buttons->buttons()) {
+    texts.push_back(b->text().remove(QLatin1Char('&')).toStdString());
+  }
+  std::sort(texts.begin(), texts.end());
+  EXPECT_EQ(texts, (std::vector<std::string>{"Отмена", "Сохранить"}));
 }
 
 TEST_F(StartupTest, SecondInstanceEndsSilentlyWhileTheFirstRuns) {
