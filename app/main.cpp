@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);  // also takes LC_NUMERIC etc. from the environment
   QApplication::setApplicationName(kestrel::ui::AppTitle());
+  kestrel::InstallQtTranslations();
   EndOnSignals(&app);
 
   std::unique_ptr<kestrel::TForm1> form1 = kestrel::StartProgram();

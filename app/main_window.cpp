@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -192,7 +191,13 @@ void TForm1::Timer1Timer() {
   timer1_->stop();
   DashboardFirstShow = 1;
   ResetExportCounters();
-  if (ConfigMissing != 0 && !RunCatalogue()) return;
+  // Without ecu.ini nothing is loaded yet: the catalogue comes back after a
+  // choice that failed to load, until one loads or the user leaves it.
+  if (ConfigMissing != 0) {
+    while (!RunCatalogue()) {
+      if (ui::QuitRequested()) return;
+    }
+  }
   if (ui::QuitRequested()) return;
   AutostartDashboard = StartRequest;
   const BindOutcome bound = Bind();
@@ -212,6 +217,8 @@ bool TForm1::RunCatalogue() {
     ui::RequestQuit(forms_.Form11->QuitStatus(), outcome.StderrLine);
     return false;
   }
+  // A choice that failed to load left the previous configuration in place.
+  if (!outcome.Loaded) return false;
   ConfigLoaded();
   return true;
 }
@@ -260,7 +267,7 @@ void TForm1::SaveAs1Click() {
   if (chosen.isEmpty()) return;
   SaveAsInput input;
   input.ConfigFile = ConfigFileName;
-  input.TargetFile = QFile::encodeName(chosen).toStdString();
+  input.TargetFile = ui::Cp(chosen);
   input.CarName = ui::Cp(edit1_->text());
   input.EcuType = ui::Cp(edit2_->text());
   input.SettingsLines =

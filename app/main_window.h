@@ -94,7 +94,9 @@ class TForm1 : public QMainWindow {
   void Timer1Timer();
 
   // Shows the catalogue modally and carries out its outcome (error box, end
-  // of the program, refresh of this window). False when the program ends.
+  // of the program, refresh of this window). True when the chosen
+  // configuration was loaded; false when the program ends or the choice
+  // failed to load (the previous configuration and module stay).
   bool RunCatalogue();
 
   // Opens a window modally unless the program is ending.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/cp1251.h"
+#include "common/disk_path.h"
 #include "config/config_globals.h"
 #include "config/load_init.h"
 #include "config/text_file.h"
@@ -29,29 +30,27 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string PathText(const std::string& path) {
-  return cp1251::FromUtf8(path);
-}
-
 SaveAsOutcome Fail(std::string error) {
   return SaveAsOutcome{SaveAsResult::Failed, std::move(error)};
 }
 
 SaveAsOutcome Changed(const std::string& config, int line) {
-  return Fail(std::string("Файл конфигурации "_cpsv) + PathText(config) +
+  return Fail(std::string("Файл конфигурации "_cpsv) + config +
               std::string(" изменился после загрузки (строка "_cpsv) + std::to_string(line) +
               std::string("); выберите его заново в каталоге. Ничего не сохранено."_cpsv));
 }
 
 SaveAsOutcome WriteFailed(const std::string& path, int err) {
-  return Fail(std::string("Ошибка записи файла "_cpsv) + PathText(path) + ": " +
-              std::strerror(err));
+  return Fail(std::string("Ошибка записи файла "_cpsv) + path + ": " + std::strerror(err));
 }
 
 // Copies the configuration line by line into `out`.
 class Copier {
  public:
-  Copier(std::string_view content, std::string& out) : content_(content), in_(content), out_(out) {}
+  // A byte-order mark before the first line is kept.
+  Copier(std::string_view content, std::string& out) : content_(content), in_(content), out_(out) {
+    out_.append(content_.substr(0, in_.Offset()));
+  }
 
   // Reads the next line (without its end); false past the end of the file.
   bool Drop() {
@@ -67,7 +66,7 @@ class Copier {
     const std::string_view raw = in_.NextRaw();
     if (keep) {
       out_ += raw;
-      if (raw.back() != '\n') out_ += "\r\n";
+      if (!HasLineEnd(raw)) out_ += "\r\n";
     }
     return true;
   }
@@ -88,7 +87,7 @@ class Copier {
     if (copy) {
       const std::string_view raw = content_.substr(start, in_.Offset() - start);
       out_ += raw;
-      if (raw.back() != '\n') out_ += "\r\n";
+      if (!HasLineEnd(raw)) out_ += "\r\n";
     }
     return true;
   }
@@ -144,7 +143,7 @@ SaveAsOutcome SaveConfigurationAs(const SaveAsInput& input, vorta::RequestTable&
     return {SaveAsResult::NothingDone, {}};
   if (input.TargetFile.empty()) return {SaveAsResult::NothingDone, {}};
   if (!FileExists(input.TargetFile)) {
-    return Fail(std::string("Файл не найден: "_cpsv) + PathText(input.TargetFile));
+    return Fail(std::string("Файл не найден: "_cpsv) + input.TargetFile);
   }
 
   // The Skip flags follow the rows whether or not the file can be written.
@@ -178,26 +177,28 @@ SaveAsOutcome SaveConfigurationAs(const SaveAsInput& input, vorta::RequestTable&
   // Trouble-code and information lists, and anything after them, unchanged.
   copy.Rest();
 
-  const std::string temp = FolderOf(input.TargetFile) + std::string(kTempName);
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  const std::string temp = FolderOf(NativePath(input.TargetFile)) + std::string(kTempName);
+  const std::string diskTemp = ToDiskPath(temp);
+  const std::string diskTarget = ToDiskPath(input.TargetFile);
+  std::FILE* f = std::fopen(diskTemp.c_str(), "wb");
   if (f == nullptr) return WriteFailed(temp, errno);
   bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   ok = std::fflush(f) == 0 && ok;
   ok = ::fsync(::fileno(f)) == 0 && ok;
   int err = errno;
   struct stat st {};
-  if (::stat(input.TargetFile.c_str(), &st) == 0) ::fchmod(::fileno(f), st.st_mode & 07777);
+  if (::stat(diskTarget.c_str(), &st) == 0) ::fchmod(::fileno(f), st.st_mode & 07777);
   if (std::fclose(f) != 0 && ok) {
     ok = false;
     err = errno;
   }
   if (!ok) {
-    std::remove(temp.c_str());
+    std::remove(diskTemp.c_str());
     return WriteFailed(temp, err);
   }
-  if (std::rename(temp.c_str(), input.TargetFile.c_str()) != 0) {
+  if (std::rename(diskTemp.c_str(), diskTarget.c_str()) != 0) {
     err = errno;
-    std::remove(temp.c_str());
+    std::remove(diskTemp.c_str());
     return WriteFailed(input.TargetFile, err);
   }
   return {};

@@ -19,6 +19,8 @@
 
 namespace kestrel {
 
+// Paths in the program's form (code page 1251); they reach the file system
+// through ToDiskPath (common/disk_path.h).
 struct SaveAsInput {
   std::string ConfigFile;  // the configuration in use (ConfigFileName)
   std::string TargetFile;  // the chosen file; it must exist

@@ -1,5 +1,11 @@
 #include "app/startup.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <cstdio>
+
 #include "app/about.h"
 #include "config/catalogue.h"
 #include "config/config_globals.h"
@@ -14,6 +20,27 @@
 #include "uikit/ui_support.h"
 
 namespace kestrel {
+
+bool InstallQtTranslations() {
+  QCoreApplication* app = QCoreApplication::instance();
+  const QString name = QStringLiteral("qtbase_ru");
+  if (app == nullptr) return false;
+  if (app->findChild<QTranslator*>(name, Qt::FindDirectChildrenOnly) != nullptr) return true;
+  auto* translator = new QTranslator(app);
+  translator->setObjectName(name);
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), folder) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    std::fprintf(stderr,
+                 "kestrel: Qt's Russian translations (qtbase_ru.qm) not found in %s; dialog "
+                 "buttons stay English (Debian package qt6-translations-l10n)\n",
+                 folder.toLocal8Bit().constData());
+    return false;
+  }
+  return true;
+}
 
 std::unique_ptr<TForm1> StartProgram() {
   auto form1 = std::make_unique<TForm1>();

@@ -15,4 +15,11 @@ namespace kestrel {
 // the program, ui::QuitRequested() is set and the caller shows nothing.
 std::unique_ptr<TForm1> StartProgram();
 
+// Qt's own texts in Russian, whatever the user's locale: the buttons of the
+// error and confirmation boxes and of the file dialogs, which Qt draws from
+// its translations (Debian qt6-translations-l10n). Without them the program
+// still runs, with English buttons, and says so on standard error. Returns
+// whether they were loaded.
+bool InstallQtTranslations();
+
 }  // namespace kestrel

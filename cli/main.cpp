@@ -22,6 +22,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
 #include "common/cp1251.h"
+#include "common/disk_path.h"
 #include "config/catalogue.h"
 #include "config/config_globals.h"
 #include "config/load_init.h"
@@ -66,7 +67,7 @@ int ConfigError(const std::string& utf8) {
 }
 
 std::string Where(const LoadOutcome& out) {
-  std::string where = out.File;
+  std::string where = cp1251::ToUtf8(out.File);
   if (out.Line > 0) where += ":" + std::to_string(out.Line);
   return where.empty() ? std::string() : where + ": ";
 }
@@ -74,12 +75,12 @@ std::string Where(const LoadOutcome& out) {
 // Loads the configuration, its trouble-code texts and PID names, binds the
 // module and applies --port and --log. Returns kExitOk or the exit status.
 int Prepare(const Options& o) {
-  const LoadOutcome load = LoadInit(o.Config);
-  if (load.Result == LoadResult::Missing) {
-    return ConfigError(cp1251::ToUtf8(o.Config) + ": file not found");
-  }
+  // The file as the shell gave it (UTF-8) in the program's code page.
+  const std::string config = FromDiskPath(o.Config);
+  const LoadOutcome load = LoadInit(config);
+  if (load.Result == LoadResult::Missing) return ConfigError(o.Config + ": file not found");
   if (!load.Ok()) return ConfigError(Where(load) + cp1251::ToUtf8(load.Error));
-  ConfigFileName = o.Config;
+  ConfigFileName = config;
   const LoadOutcome dtc = LoadDtcTexts();
   if (dtc.Result == LoadResult::Missing) {
     return ConfigError(cp1251::ToUtf8(dtc.File) + ": file not found");

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/cp1251.h"
+#include "common/disk_path.h"
 #include "config/config_globals.h"
 #include "config/parameter_lists.h"
 #include "config/text_file.h"
@@ -24,16 +25,12 @@ int DigitValue(char c) {
   return -1;
 }
 
-char Upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Name order of a Windows folder listing: letter case does not count.
 bool NameLess(const std::string& a, const std::string& b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    const auto ca = static_cast<unsigned char>(Upper(a[i]));
-    const auto cb = static_cast<unsigned char>(Upper(b[i]));
+    const auto ca = static_cast<unsigned char>(UpperCp1251(a[i]));
+    const auto cb = static_cast<unsigned char>(UpperCp1251(b[i]));
     if (ca != cb) return ca < cb;
   }
   if (a.size() != b.size()) return a.size() < b.size();
@@ -43,7 +40,8 @@ bool NameLess(const std::string& a, const std::string& b) {
 bool HasIniSuffix(const std::string& name) {
   if (name.size() < 4) return false;
   const std::string tail = name.substr(name.size() - 4);
-  return tail[0] == '.' && Upper(tail[1]) == 'I' && Upper(tail[2]) == 'N' && Upper(tail[3]) == 'I';
+  return tail[0] == '.' && UpperCp1251(tail[1]) == 'I' && UpperCp1251(tail[2]) == 'N' &&
+         UpperCp1251(tail[3]) == 'I';
 }
 
 std::string Utf8(std::string_view cp) {
@@ -62,6 +60,7 @@ ConfigOutcome LoadFolderTexts() {
   const LoadOutcome dtc = LoadDtcTexts();
   if (dtc.Result == LoadResult::Missing) return QuitWith(Utf8(dtc.File) + ": file not found");
   ConfigOutcome out;
+  out.Loaded = true;
   if (!dtc.Ok()) out.Error = dtc.Error;
   const LoadOutcome names = PidNamePass(EcuFilePath("VORTA.ini"));
   if (!names.Ok() && out.Error.empty()) out.Error = names.Error;
@@ -125,8 +124,10 @@ std::vector<CatalogueRow> ListCatalogue(const std::string& folder) {
   namespace fs = std::filesystem;
   std::vector<std::string> names;
   std::error_code ec;
-  for (fs::directory_iterator it(NativePath(folder), ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  for (fs::directory_iterator it(ToDiskPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
+    // Names on disk are UTF-8; the grid, the choice and LoadInit take them in
+    // code page 1251, and every open converts them back.
+    const std::string name = FromDiskPath(it->path().filename().string());
     std::error_code ignored;
     if (HasIniSuffix(name) && it->is_regular_file(ignored)) names.push_back(name);
   }
@@ -175,7 +176,7 @@ ConfigOutcome LoadChosenConfiguration(bool chosen, const std::string& fileName,
   if (!chosen) return QuitWith("no configuration chosen in the catalogue");
   if (fileName.empty()) return QuitWith("the chosen catalogue row names no file");
   const std::string path = NativePath(folder) + "/" + fileName;
-  const LoadOutcome load = LoadInit(path);
+  const LoadOutcome load = LoadInitOrKeep(path);
   if (load.Result == LoadResult::Missing) return QuitWith(Utf8(path) + ": file not found");
   if (!load.Ok()) {
     ConfigOutcome out;

@@ -83,6 +83,10 @@ struct ConfigOutcome {
   // The program ends: the caller asks the application to quit with
   // kConfigQuitStatus after writing StderrLine to standard error.
   bool Quit = false;
+  // A configuration was loaded: the caller (re)binds its module. False after
+  // a choice that failed: the previous configuration stays in memory, with
+  // its module.
+  bool Loaded = false;
   // Not empty: show it in the application's error box (code page 1251).
   std::string Error;
   // For Quit: one line for standard error naming what is missing (UTF-8,
@@ -93,10 +97,11 @@ struct ConfigOutcome {
 // Closing of the catalogue window: `chosen` is the chosen flag, `fileName`
 // column 4 of the chosen row. Quits when nothing was chosen, the name is
 // empty, the file has disappeared or its ECU folder has no dtc.ini. Otherwise
-// LoadInit("ECU/" + name); on success ConfigFileName := "ECU/" + name, the
-// trouble-code texts and the PID name lists are loaded. A load that fails on a
-// bad line shows its error and keeps the program running (ConfigFileName
-// unchanged). The caller then rebinds the module (module_binding.h).
+// LoadInitOrKeep("ECU/" + name); on success ConfigFileName := "ECU/" + name,
+// the trouble-code texts and the PID name lists are loaded, and the caller
+// then rebinds the module (module_binding.h). A load that fails on a bad line
+// shows its error and keeps the program running on the configuration it had
+// before, unchanged (ConfigFileName, settings, lists; Loaded false).
 ConfigOutcome LoadChosenConfiguration(bool chosen, const std::string& fileName,
                                       const std::string& folder = "ECU");
 

@@ -1,10 +1,13 @@
 #include "config/load_init.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
 
 #include "common/cp1251.h"
 #include "config/config_globals.h"
@@ -220,6 +223,65 @@ bool ReadLists(Loader& in) {
   return in.Requests(RequestTables[kInfoTable], n);
 }
 
+// Everything LoadInit replaces while it reads, to be put back after a load
+// that failed part-way.
+struct LoadedConfiguration {
+  std::string CarName, EcuType, EcuFolder;
+  LinkSettingsRecord Link;
+  std::uint8_t Log = 0;
+  std::uint8_t StartRequest = 0;
+  std::int32_t ReconnectTime = 0;
+  vorta::ValueQuery Query{};
+  std::array<vorta::RequestTable, kRequestTableCount> Tables;
+  ListEnabling Lists;
+  ParameterTable LiveRows, FreezeRows;
+  std::array<TestEntry, kMaxTestPositions> Tests;
+  std::array<std::string, kMaxTestPositions> TestItems;
+  int TestCount = 0;
+  std::array<GraphChannelList, kGraphChannels> Channels;
+  SettingsFields Fields;
+
+  void Take() {
+    CarName = kestrel::CarName;
+    EcuType = kestrel::EcuType;
+    EcuFolder = kestrel::EcuFolder;
+    Link = LinkSettings;
+    Log = LogEnabled.load();
+    StartRequest = kestrel::StartRequest;
+    ReconnectTime = kestrel::ReconnectTime;
+    Query = ValueQuery;
+    std::copy(std::begin(RequestTables), std::end(RequestTables), Tables.begin());
+    Lists = ListsEnabled;
+    LiveRows = kestrel::LiveRows;
+    FreezeRows = kestrel::FreezeRows;
+    Tests = TestList;
+    TestItems = TestSelectorItems;
+    TestCount = TestSelectorCount;
+    Channels = GraphChannels;
+    Fields = SettingsWindowFields;
+  }
+
+  void PutBack() const {
+    kestrel::CarName = CarName;
+    kestrel::EcuType = EcuType;
+    kestrel::EcuFolder = EcuFolder;
+    LinkSettings = Link;
+    LogEnabled.store(Log);
+    kestrel::StartRequest = StartRequest;
+    kestrel::ReconnectTime = ReconnectTime;
+    ValueQuery = Query;
+    std::copy(Tables.begin(), Tables.end(), std::begin(RequestTables));
+    ListsEnabled = Lists;
+    kestrel::LiveRows = LiveRows;
+    kestrel::FreezeRows = FreezeRows;
+    TestList = Tests;
+    TestSelectorItems = TestItems;
+    TestSelectorCount = TestCount;
+    GraphChannels = Channels;
+    SettingsWindowFields = Fields;
+  }
+};
+
 }  // namespace
 
 std::uint8_t HexToByte(std::string_view text) {
@@ -356,6 +418,15 @@ LoadOutcome LoadInit(const std::string& fileName) {
     SettingsWindowFields = FieldsFromSettings();
   }
   return in.Outcome();
+}
+
+LoadOutcome LoadInitOrKeep(const std::string& fileName) {
+  StopSession();  // before the copy: a running session reads the tables
+  const auto kept = std::make_unique<LoadedConfiguration>();  // ~25 MB of tables
+  kept->Take();
+  LoadOutcome outcome = LoadInit(fileName);
+  if (outcome.Result == LoadResult::Failed) kept->PutBack();
+  return outcome;
 }
 
 }  // namespace kestrel

@@ -78,6 +78,15 @@ inline LoadOutcome MissingOutcome(const std::string& path) {
 // tests than the windows hold. Nothing is ever written past a table.
 LoadOutcome LoadInit(const std::string& fileName);
 
+// LoadInit for a choice of another configuration, which must not leave a mix
+// of two: when the load fails part-way, everything it had already replaced
+// (names, ECU folder, link settings, engine constants, request lists, rows,
+// tests, graph channels, enabling of the lists, the settings window's
+// fields) is put back, so what is in memory stays the configuration of
+// ConfigFileName and nothing of the failed file can be written into it.
+// Only the response store, emptied by step 1, stays empty.
+LoadOutcome LoadInitOrKeep(const std::string& fileName);
+
 // Two-digit hexadecimal field: one character gives that digit's value (255
 // for a non-digit); two or more give 16*d1 + d2 (further characters ignored),
 // modulo 256; empty text gives 0. Digits are "0123456789ABCDEF" only: any

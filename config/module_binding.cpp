@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "common/cp1251.h"
+#include "common/disk_path.h"
 #include "config/config_globals.h"
 
 namespace kestrel {
@@ -38,7 +39,7 @@ std::string ModulePath() {
 
 BindOutcome BindFrom(const std::string& path) {
   VehicleModule = VehicleModuleRecord{};
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(ToDiskPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
     const std::string shown = cp1251::ToUtf8(path);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/cp1251.h"
+#include "common/disk_path.h"
 #include "config/config_globals.h"
 #include "config/text_file.h"
 #include "link/link_globals.h"
@@ -320,14 +321,15 @@ LoadOutcome WriteFieldsToFile(const std::string& fileName, const SettingsFields&
   const std::string path = NativePath(fileName);
   std::string content;
   if (!ReadExistingFile(path, content)) return MissingOutcome(path);
-  // Lines 1..3 unchanged, 4..27 from the fields, the rest unchanged.
+  // Lines 1..3 unchanged (with a byte-order mark before them), 4..27 from
+  // the fields, the rest unchanged.
   LineReader in(content);
-  std::string text;
+  std::string text(content, 0, in.Offset());
   text.reserve(content.size() + 256);
   for (int i = 0; i < 3; ++i) {
     const std::string_view raw = in.NextRaw();
     text += raw;
-    if (raw.empty() || raw.back() != '\n') text += "\r\n";
+    if (!HasLineEnd(raw)) text += "\r\n";
   }
   for (const std::string& line : FieldLines(fields)) {
     in.Next();
@@ -339,7 +341,9 @@ LoadOutcome WriteFieldsToFile(const std::string& fileName, const SettingsFields&
   // "$.$$$" beside the file, so that the rename stays on one file system and
   // replaces the file in one step.
   const std::string temp = DirectoryOf(path) + "$.$$$";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  const std::string diskTemp = ToDiskPath(temp);
+  const std::string diskPath = ToDiskPath(path);
+  std::FILE* f = std::fopen(diskTemp.c_str(), "wb");
   if (!f) {
     out.Result = LoadResult::Failed;
     out.Error = WriteError(temp);
@@ -350,13 +354,13 @@ LoadOutcome WriteFieldsToFile(const std::string& fileName, const SettingsFields&
   ok = std::fflush(f) == 0 && ok;
   ok = ::fsync(fileno(f)) == 0 && ok;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) ::fchmod(fileno(f), st.st_mode & 07777);
+  if (::stat(diskPath.c_str(), &st) == 0) ::fchmod(fileno(f), st.st_mode & 07777);
   ok = std::fclose(f) == 0 && ok;
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (!ok || std::rename(diskTemp.c_str(), diskPath.c_str()) != 0) {
     out.Result = LoadResult::Failed;
     out.Error = WriteError(ok ? path : temp);
     out.File = path;
-    std::remove(temp.c_str());
+    std::remove(diskTemp.c_str());
   }
   return out;
 }

@@ -4,8 +4,11 @@
 
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
+
+#include "common/text_lines.h"
 
 namespace kestrel {
 
@@ -36,15 +39,18 @@ std::string Trim(std::string s) {
   return s.substr(first, last - first + 1);
 }
 
-// Line n of ports.ini, or empty.
+// Line n of ports.ini (any line ends), or empty.
 std::string MapFileLine(int n) {
   std::ifstream in(kPortMapFile, std::ios::binary);
   if (!in) return {};
-  std::string line;
+  const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  LineReader lines(content);
+  std::string_view line;
   for (int i = 1; i <= n; ++i) {
-    if (!std::getline(in, line)) return {};
+    if (lines.Eof()) return {};
+    line = lines.Next();
   }
-  return Trim(line);
+  return Trim(std::string(line));
 }
 
 }  // namespace

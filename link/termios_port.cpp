@@ -75,14 +75,22 @@ std::uint16_t TermiosPort::Open(const std::string& device, std::uint32_t baud) {
     return Fail(kErrOpen, std::move(text));
   }
   if (!isatty(fd_)) return Fail(kErrOpen, device + ": not a serial device");
-  // TIOCEXCL keeps other opens out, except those of root; the advisory lock
-  // also stops a second port of any user, this program's own included.
-  if (ioctl(fd_, TIOCEXCL) != 0) {
-    return Fail(kErrOpen, device + ": exclusive access refused: " + ErrnoText(errno));
-  }
+  // The advisory lock stops a second port of any user, this program's own
+  // included; TIOCEXCL then keeps other opens out, except those of root.
   if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     return Fail(kErrOpen, device + ": the port is in use by another program");
   }
+  // Exclusivity is a flag of the terminal, not of this descriptor: it outlives
+  // the close while the terminal lives on (a pseudo-terminal whose master
+  // stays open, an adapter another program keeps open), and every later open
+  // of a user other than root would fail with EBUSY. So Close clears it, but
+  // only when this port set it: a flag already set belongs to another holder.
+  int wasExclusive = 0;
+  if (ioctl(fd_, TIOCGEXCL, &wasExclusive) != 0) wasExclusive = 0;
+  if (ioctl(fd_, TIOCEXCL) != 0) {
+    return Fail(kErrOpen, device + ": exclusive access refused: " + ErrnoText(errno));
+  }
+  exclusive_ = wasExclusive == 0;
   bool readFailed = false;
   if (const int err = termios_line::Configure(fd_, baud, readFailed); err != 0) {
     if (readFailed)
@@ -112,6 +120,8 @@ std::uint16_t TermiosPort::Open(const std::string& device, std::uint32_t baud) {
 
 void TermiosPort::Close() {
   if (fd_ >= 0) {
+    if (exclusive_) (void)ioctl(fd_, TIOCNXCL);
+    exclusive_ = false;
     ::close(fd_);
     fd_ = -1;
   }

@@ -1,7 +1,8 @@
 // The serial port on a Linux tty: a K-Line adapter on /dev/ttyUSBn, a
 // built-in port, or a pseudo-terminal.
 //
-// Open: open(O_RDWR|O_NOCTTY|O_NONBLOCK), exclusive (TIOCEXCL and flock), raw 8N1 at the
+// Open: open(O_RDWR|O_NOCTTY|O_NONBLOCK), exclusive (flock and TIOCEXCL, which
+// Close clears again with TIOCNXCL), raw 8N1 at the
 // session's speed through termios2 (so 10400 baud works), DTR and RTS cleared
 // and low latency requested (both best effort: a pseudo-terminal refuses
 // them), input and output purged. The LinkError bits of a failing step:
@@ -48,7 +49,8 @@ class TermiosPort final : public SerialPort {
   void SetError(std::string text);
 
   int fd_ = -1;
-  int wakeFd_ = -1;  // eventfd that CancelWait signals
+  int wakeFd_ = -1;         // eventfd that CancelWait signals
+  bool exclusive_ = false;  // this port set TIOCEXCL; Close clears it (TIOCNXCL)
   std::uint32_t baud_ = 0;
   mutable std::mutex errorMutex_;
   std::string error_;

@@ -3,6 +3,7 @@
 #
 #   scripts/run.sh                  Kestrel with the configuration in build/run/ecu.ini
 #   scripts/run.sh --config NAME    first copy the catalogue file ECU/NAME(.ini) to ecu.ini
+#                                   (an ecu.ini of your own is kept as ecu.ini.bak)
 #   scripts/run.sh --catalogue      start without ecu.ini (set aside and put back
 #                                   afterwards): the catalogue window comes first
 #   scripts/run.sh --cli [ARGS]     the command-line tool instead of the windows
@@ -19,7 +20,9 @@
 # catalogue's CAMRY_2AZ.ini, whose ECU the simulator plays by default, so the
 # main window names the car, every window is available and the live table
 # polls the simulated ECU at once; the catalogue is a menu item away
-# ("Файл" > "Выбор ECU"). An existing ecu.ini (the user's own) is kept.
+# ("Файл" > "Выбор ECU"). Neither the build nor this script replaces a file
+# the user changed (ecu.ini, ECU/*.ini): only files still as shipped follow
+# the shipped versions.
 #
 # Environment: KESTREL_BUILD_DIR (default build), as for scripts/setup.sh.
 set -euo pipefail
@@ -41,7 +44,7 @@ while (($#)); do
       ;;
     --catalogue) mode=catalogue; shift ;;
     --cli) mode=cli; shift; cli_args=("$@"); break ;;
-    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -79,28 +82,49 @@ if ! cmake --build "$build" --target "${targets[@]}" >"${TMPDIR:-/tmp}/kestrel-r
 fi
 mkdir -p "$run/Kadr"
 
-# The configuration in use.
+# The configuration in use. ecu.ini is a copy of a catalogue file (the one
+# named in .ecu.ini.from), brought up to date like the shipped files: only
+# while the user has not changed it (scripts/shipped_copy.sh). --config puts
+# another catalogue file in its place and keeps a changed ecu.ini as
+# ecu.ini.bak.
+shipped_copy=$root/scripts/shipped_copy.sh
+from_file=$run/.ecu.ini.from
 if [ -n "$config" ]; then
   [[ $config == *.ini ]] || config=$config.ini
   [ -f "$run/ECU/$config" ] || { echo "run.sh: no catalogue file ECU/$config" >&2; exit 2; }
-  cp "$run/ECU/$config" "$run/ecu.ini"
+  if bash "$shipped_copy" --edited "$run" ecu.ini && ! cmp -s "$run/ecu.ini" "$run/ECU/$config"; then
+    mv --backup=numbered "$run/ecu.ini" "$run/ecu.ini.bak"
+    echo "run.sh: your own ecu.ini is kept as ecu.ini.bak"
+  fi
+  rm -f "$run/ecu.ini"
+  bash "$shipped_copy" "$run" "$run/ECU/$config" ecu.ini
+  echo "$config" >"$from_file"
 elif [ "$mode" = catalogue ]; then
   if [ -f "$run/ecu.ini" ]; then
     mv "$run/ecu.ini" "$run/ecu.ini.saved"
     echo "run.sh: ecu.ini set aside (ecu.ini.saved) while the catalogue comes first"
   fi
-elif [ ! -f "$run/ecu.ini" ]; then
-  cp "$run/ECU/$default_config" "$run/ecu.ini"
+else
+  from=$(head -n 1 "$from_file" 2>/dev/null || true)
+  [ -n "$from" ] && [ -f "$run/ECU/$from" ] || from=$default_config
+  bash "$shipped_copy" "$run" "$run/ECU/$from" ecu.ini
+  echo "$from" >"$from_file"
 fi
 
-# Line n of a code page 1251 CR LF file.
-line_of() { sed -n "${2}p" "$1" | tr -d '\r'; }
+# Lines 1..n (or line n alone) of a configuration file, whatever its line
+# ends (CR LF, LF or CR), without a byte-order mark before the first.
+lines_of() {
+  awk -v n="$2" -v only="${3:-}" 'BEGIN { RS = "\r\n|\r|\n" }
+    NR == 1 { sub(/^\357\273\277/, "") }
+    (only == "" || NR == n) { print } NR >= n { exit }' "$1"
+}
+line_of() { lines_of "$1" "$2" only; }
 
 # The catalogue file an ecu.ini came from: the one with the same car, ECU type and folder.
 catalogue_file_of() {
   local f
   for f in "$run"/ECU/*.ini; do
-    if [ "$(head -n 3 "$f" | tr -d '\r')" = "$(head -n 3 "$1" | tr -d '\r')" ]; then
+    if [ "$(lines_of "$f" 3)" = "$(lines_of "$1" 3)" ]; then
       basename "$f" .ini
       return
     fi
@@ -165,7 +189,7 @@ fi
 
 # ports.ini: line n is the device of COMn; the other lines stay as they were.
 declare -a ports=()
-[ -f "$run/ports.ini" ] && mapfile -t ports < <(tr -d '\r' <"$run/ports.ini")
+[ -f "$run/ports.ini" ] && mapfile -t ports < <(lines_of "$run/ports.ini" 255)
 for name in "${com_names[@]}"; do
   if [[ $name =~ ^[Cc][Oo][Mm]([0-9]+)$ ]] && ((BASH_REMATCH[1] >= 1)); then
     n=${BASH_REMATCH[1]}

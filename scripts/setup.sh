@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libxlsxwriter-dev
+  qt6-base-dev qt6-translations-l10n libxlsxwriter-dev
   g++-multilib g++-mingw-w64-i686 binutils-mingw-w64-i686 qemu-user
   xvfb xauth fonts-dejavu-core clang-format
 )

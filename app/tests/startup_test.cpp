@@ -5,10 +5,16 @@
 #include <dlfcn.h>
 
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QToolButton>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "app/single_instance.h"
@@ -130,6 +136,75 @@ TEST_F(StartupTest, MenuCatalogueChoiceReloadsAndRebindsTheModule) {
   EXPECT_FALSE(ui::QuitRequested());
 }
 
+TEST_F(StartupTest, AFailedCatalogueChoiceKeepsTheCarAndModuleInUse) {
+  testing::MakeCatalogue();
+  std::vector<std::string> bad = ConfigLines("Сломанная", "X", "ECU\\TWO");
+  bad[7] = "x";  // line 8 (W4), after the names, the folder and the port
+  WriteCp1251("ECU/C.ini", bad);
+  std::vector<std::string> boxes;
+  ui::SetErrorBoxHandler([&](const QString& text) { boxes.push_back(text.toStdString()); });
+  auto choose = [](int row) {
+    return [row](TForm11* w) {
+      w->Grid()->setCurrentCell(row, kCatCar);
+      w->Button1Click();
+    };
+  };
+
+  // Without ecu.ini: after the failed choice the catalogue comes back.
+  std::unique_ptr<testing::ModalWatch> second;
+  auto first = OnModal<TForm11>([&](TForm11* w) {
+    choose(2)(w);
+    second = OnModal<TForm11>(choose(0));
+  });
+  form_ = StartProgram();
+  form_->Timer1Timer();
+  ASSERT_TRUE(second && second->Seen());
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "'x' is not a valid integer value");
+  EXPECT_EQ(ConfigFileName, "ECU/A.ini");
+  ASSERT_TRUE(VehicleModule.Bound());
+  EXPECT_EQ(ModulePath(), "ECU/ONE/VORTA.so");
+
+  // From the menu: the error, and the car, its file and its module stay.
+  void* const handle = VehicleModule.ModuleHandle;
+  auto again = OnModal<TForm11>(choose(2));
+  form_->SelectEcu1Click();
+  ASSERT_TRUE(again->Seen());
+  EXPECT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(Utf8(form_->Edit1()->text()), "Тойота Камри");
+  EXPECT_EQ(ConfigFileName, "ECU/A.ini");
+  EXPECT_EQ(ModulePath(), "ECU/ONE/VORTA.so");
+  EXPECT_EQ(VehicleModule.ModuleHandle, handle) << "the module was rebound";
+  EXPECT_TRUE(form_->SpeedButton(TForm1::kButtonLive)->isEnabled());
+  EXPECT_FALSE(ui::QuitRequested());
+}
+
+TEST_F(StartupTest, CatalogueNamesOnDiskInUtf8AndFoldersInAnotherCaseAreUsedAsShown) {
+  testing::MakeEcuFolder("ECU/ТОЙОТА");
+  WriteCp1251("ECU/Иж Королла.ini", ConfigLines("Королла", "4A-FE", "ecu\\тойота"));
+  WriteCp1251("ECU/Копия.ini", {"old"});
+  QString shownName;
+  auto shown = OnModal<TForm11>([&](TForm11* w) {
+    shownName = w->Grid()->item(0, kCatShort)->text();
+    w->Button1Click();
+  });
+  form_ = StartProgram();
+  form_->Timer1Timer();
+  ASSERT_TRUE(shown->Seen());
+  EXPECT_EQ(Utf8(shownName), "Иж Королла");
+  ASSERT_FALSE(ui::QuitRequested()) << "the choice of a name with И did not load";
+  EXPECT_EQ(cp1251::ToUtf8(ConfigFileName), "ECU/Иж Королла.ini");
+  ASSERT_TRUE(VehicleModule.Bound());
+  EXPECT_EQ(DtcTexts.Count, 2);
+
+  form_->SetSaveAsChooser([](QWidget*, const QString&) { return QStringLiteral("ECU/Копия.ini"); });
+  form_->SaveAs1Click();
+  const std::vector<std::string> saved = testing::ReadLinesUtf8("ECU/Копия.ini");
+  ASSERT_GT(saved.size(), 27u);
+  EXPECT_EQ(saved[0], "Королла");
+  EXPECT_EQ(saved[2], "ecu\\тойота");
+}
+
 TEST_F(StartupTest, AutostartOpensTheDashboardAfterBinding) {
   testing::MakeCatalogue();
   WriteCp1251("ecu.ini", ConfigLines("Авто", "ECU", "ECU\\ONE", {}, /*autostart=*/true));
@@ -243,6 +318,31 @@ TEST_F(StartupTest, LeavingOrFindingAnEmptyCatalogueEndsTheProgram) {
   EXPECT_TRUE(ui::QuitRequested());
   EXPECT_EQ(ui::QuitStatus(), 0);
   EXPECT_FALSE(VehicleModule.Bound());
+}
+
+TEST(QtTranslations, BoxesAndFileDialogsShowRussianButtons) {
+  ASSERT_TRUE(InstallQtTranslations());
+  EXPECT_TRUE(InstallQtTranslations()) << "a second call keeps the first";
+  QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("?"),
+                  QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes | QMessageBox::No);
+  std::vector<std::string> texts;
+  for (auto b : {QMessageBox::Ok, QMessageBox::Cancel, QMessageBox::Yes, QMessageBox::No}) {
+    texts.push_back(box.button(b)->text().remove(QLatin1Char('&')).toStdString());
+  }
+  // Qt's Russian translation keeps "OK" as it is.
+  EXPECT_EQ(texts, (std::vector<std::string>{"OK", "Отмена", "Да", "Нет"}));
+
+  QFileDialog dialog(nullptr, QStringLiteral("t"), QDir::currentPath());
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  const auto* buttons = dialog.findChild<QDialogButtonBox*>();
+  ASSERT_NE(buttons, nullptr);
+  texts.clear();
+  for (const QAbstractButton* b : buttons->buttons()) {
+    texts.push_back(b->text().remove(QLatin1Char('&')).toStdString());
+  }
+  std::sort(texts.begin(), texts.end());
+  EXPECT_EQ(texts, (std::vector<std::string>{"Отмена", "Сохранить"}));
 }
 
 TEST_F(StartupTest, SecondInstanceEndsSilentlyWhileTheFirstRuns) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -30,6 +31,17 @@ namespace fs = std::filesystem;
 std::string Cp1251(const std::string& utf8) {
   return kestrel::cp1251::FromUtf8(utf8);
 }
+
+// The programs and the runtime tree: the build's, or the copies in the
+// scratch folder of a run as an unprivileged user (scripts/unprivileged.sh).
+std::string Installed(const char* name, const char* built) {
+  const char* scratch = std::getenv("KESTREL_UNPRIVILEGED_DIR");
+  if (scratch == nullptr || *scratch == '\0') return built;
+  return name ? (fs::path(scratch) / name).string() : std::string(scratch);
+}
+const std::string kCli = Installed("kestrel-cli", KESTREL_CLI);
+const std::string kSim = Installed("kestrel-ecusim", KESTREL_ECUSIM);
+const std::string kRuntime = Installed(nullptr, KESTREL_RUNTIME);
 
 std::string ReadFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -66,7 +78,7 @@ class CliE2eTest : public ::testing::Test {
     dir_ = pattern;
     // The runtime tree's catalogue with its built modules, and a Kadr folder
     // of our own for the exchange log.
-    fs::create_directory_symlink(fs::path(KESTREL_RUNTIME) / "ECU", dir_ / "ECU");
+    fs::create_directory_symlink(fs::path(kRuntime) / "ECU", dir_ / "ECU");
     fs::create_directory(dir_ / "Kadr");
   }
   void TearDown() override {
@@ -78,7 +90,7 @@ class CliE2eTest : public ::testing::Test {
   // Starts the simulated ECU on a pseudo-terminal; returns its path.
   std::string StartSimulator(const std::string& scenario,
                              const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {KESTREL_ECUSIM, "--scenario", scenario};
+    std::vector<std::string> args = {kSim, "--scenario", scenario};
     args.insert(args.end(), extra.begin(), extra.end());
     sim_ = Spawn(args, dir_ / "sim.out", dir_ / "sim.err", dir_);
     EXPECT_GT(sim_, 0);
@@ -101,7 +113,7 @@ class CliE2eTest : public ::testing::Test {
   }
 
   Result Cli(const std::vector<std::string>& args, int timeoutSec = 90) {
-    std::vector<std::string> all = {KESTREL_CLI, "--workdir", dir_.string()};
+    std::vector<std::string> all = {kCli, "--workdir", dir_.string()};
     all.insert(all.end(), args.begin(), args.end());
     const pid_t pid = Spawn(all, dir_ / "cli.out", dir_ / "cli.err", dir_);
     Result r;

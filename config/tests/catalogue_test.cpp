@@ -1,5 +1,8 @@
 #include "config/catalogue.h"
 
+#include <algorithm>
+
+#include "config/settings_model.h"
 #include "test_support.h"
 
 namespace kestrel::testing {
@@ -120,16 +123,80 @@ TEST_F(CatalogueTest, ChoiceQuitDecisions) {
   EXPECT_NE(nodtc.StderrLine.find("ECU/TEST/dtc.ini"), std::string::npos);
 }
 
-TEST_F(CatalogueTest, ChoiceWithABadLineShowsTheErrorAndKeepsRunning) {
+TEST_F(CatalogueTest, ChoiceWithABadLineShowsTheErrorAndKeepsThePreviousConfiguration) {
   WriteEcuFolder();
-  ConfigText cfg;
-  cfg.settings[5] = "x";
-  WriteLines("ECU/BAD.ini", cfg.Lines());
+  WriteLines("ECU/CAR.ini", ConfigText{}.Lines());
+  ASSERT_TRUE(LoadChosenConfiguration(true, "CAR.ini").Loaded);
+  AutostartDashboard = StartRequest;  // as the start-up timer takes it
+  LiveRows.RowInactive[1] = 1;        // a row the user hid
+  const SettingsFields carFields = SettingsWindowFields;
+  const std::string carFile = ReadRaw("ECU/CAR.ini");
+
+  // Another car whose file fails in its live list, after its names, folder,
+  // settings and first list have been read.
+  ConfigText other;
+  other.settings[0] = "Другой автомобиль";
+  other.settings[2] = "ECU\\OTHER";
+  other.settings[3] = "COM7";
+  other.settings[23] = "6";
+  other.dashboard = {"81 10 F1 21 02", "81 10 F1 21 03"};
+  other.live = {"82 10 F1 21 01", "x"};
+  WriteLines("ECU/OTHER/VORTA.ini", {"2101", "Обороты", "", "00"});
+  WriteLines("ECU/BAD.ini", other.Lines());
   const ConfigOutcome out = LoadChosenConfiguration(true, "BAD.ini");
   EXPECT_FALSE(out.Quit);
-  EXPECT_EQ(out.Error, "'x' is not a valid integer value");
-  EXPECT_EQ(ConfigFileName, "ecu.ini");
-  EXPECT_EQ(DtcTexts.Count, 0);
+  EXPECT_FALSE(out.Loaded) << "the caller must not rebind the module";
+  EXPECT_NE(out.Error, "");
+
+  // Everything in memory is still the first car's, so writing the settings
+  // into ConfigFileName cannot carry the other car's values into its file.
+  EXPECT_EQ(ConfigFileName, "ECU/CAR.ini");
+  EXPECT_EQ(Utf8(CarName), "Тестовый автомобиль");
+  EXPECT_EQ(EcuFolder, "ECU\\TEST");
+  EXPECT_EQ(LinkSettings.PortName, "COM3");
+  EXPECT_EQ(ValueQuery.Cylinders, 4);
+  EXPECT_EQ(RequestTables[kDashboardTable].Count, 1);
+  EXPECT_EQ(RequestTables[kLiveTable].Count, 2);
+  EXPECT_EQ(LiveRows.RowInactive[1], 1);
+  EXPECT_EQ(DtcTexts.Count, 2);
+  EXPECT_EQ(SettingsWindowFields.Value, carFields.Value);
+  ASSERT_TRUE(WriteFieldsToFile(ConfigFileName, FieldsFromSettings()).Ok());
+  EXPECT_EQ(ReadRaw("ECU/CAR.ini"), carFile);
+}
+
+TEST_F(CatalogueTest, CatalogueFromWindowsWithUtf8NamesAndFoldersInAnotherCase) {
+  // On disk: UTF-8 names; in the files: code page 1251 and another letter case.
+  WriteLines("ECU/ТОЙОТА/VORTA.ini", {"2101", "Обороты", "", "00"});
+  WriteLines("ECU/ТОЙОТА/DTC.INI", {"0171", "Бедная смесь"});
+  ConfigText cfg;
+  cfg.settings[2] = "ecu\\тойота";
+  cfg.settings[16] = "0";  // autostart, which the settings window writes from elsewhere
+  WriteLines("ECU/Иж Королла.ini", cfg.Lines());
+
+  const auto rows = ListCatalogue();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Utf8(rows[0].Cells[kCatShort]), "Иж Королла");
+  const ConfigOutcome out = LoadChosenConfiguration(true, rows[0].Cells[kCatFile]);
+  ASSERT_TRUE(out.Loaded) << out.StderrLine << Utf8(out.Error);
+  EXPECT_EQ(Utf8(ConfigFileName), "ECU/Иж Королла.ini");
+  EXPECT_EQ(DtcTexts.Count, 1);
+  EXPECT_EQ(LiveRows.RowCount, 1);
+  EXPECT_EQ(Utf8(LiveRows.Rows[0].Cells[kColName]), "Обороты");
+
+  // The settings writer rewrites that very file, and no other appears.
+  SettingsFields fields = FieldsFromSettings();
+  fields.Set(kFieldW4, 33);
+  ASSERT_TRUE(WriteFieldsToFile(ConfigFileName, fields).Ok());
+  std::vector<std::string> expected = cfg.Lines();
+  expected[7] = "33";  // W4
+  std::string bytes;
+  for (const std::string& line : expected) bytes += cp1251::FromUtf8(line) + "\r\n";
+  EXPECT_EQ(ReadRaw("ECU/Иж Королла.ini"), bytes);
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator("ECU"))
+    names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Иж Королла.ini", "ТОЙОТА"}));
 }
 
 TEST_F(CatalogueTest, StartupLoadWithAndWithoutEcuIni) {

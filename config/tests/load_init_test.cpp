@@ -135,6 +135,37 @@ TEST_F(LoadInitTest, CompleteLoadStoresEveryLineAsWritten) {
   EXPECT_EQ(LinkSettings.P3, 12);
 }
 
+TEST_F(LoadInitTest, AnyLineEndsAndAByteOrderMarkLoadTheSame) {
+  std::string text;
+  for (const std::string& line : ConfigText{}.Lines()) text += cp1251::FromUtf8(line) + "\n";
+  auto with = [&](const std::string& end) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? end : std::string(1, c);
+    return out;
+  };
+  const std::string bom = "\xEF\xBB\xBF";
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case cases[] = {{"CR LF", with("\r\n")},
+                        {"LF", with("\n")},
+                        {"CR", with("\r")},
+                        {"mark, CR LF", bom + with("\r\n")},
+                        {"mark, CR, no last end", bom + with("\r").substr(0, text.size() - 1)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetConfigGlobals();
+    WriteRaw("ecu.ini", c.bytes);
+    const LoadOutcome out = LoadInit("ecu.ini");
+    ASSERT_TRUE(out.Ok()) << Utf8(out.Error);
+    EXPECT_EQ(Utf8(CarName), "Тестовый автомобиль");
+    EXPECT_EQ(LinkSettings.Kw2, 0x8F);
+    EXPECT_EQ(RequestTables[kInfoTable].Count, 1);
+    EXPECT_EQ(LiveRows.RowCount, 2);
+  }
+}
+
 TEST_F(LoadInitTest, MissingFileOnlyClearsRowStateAndStore) {
   LinkSettings.PortName = "COM7";
   CarName = "old";

@@ -139,6 +139,20 @@ TEST_F(SettingsTest, WriterKeepsLinesOneToThreeAndTheRestByteForByte) {
   ASSERT_TRUE(ReadFieldsFromFile("cfg.ini", back).Ok());
   EXPECT_EQ(back.Value, f.Value);
   EXPECT_EQ(back.Text, f.Text);
+
+  // A byte-order mark and CR line ends stay where lines are copied.
+  std::string crMiddle;
+  for (int l = 4; l <= 27; ++l) crMiddle += "0\r";
+  WriteRaw("mac.ini",
+           "\xEF\xBB\xBF"
+           "A\rB\rC\r" +
+               crMiddle + "1\r81 10 F1 21 01\r");
+  ASSERT_TRUE(WriteFieldsToFile("mac.ini", f).Ok());
+  expected =
+      "\xEF\xBB\xBF"
+      "A\rB\rC\r";
+  for (const std::string& line : FieldLines(f)) expected += line + "\r\n";
+  EXPECT_EQ(ReadRaw("mac.ini"), expected + "1\r81 10 F1 21 01\r");
 }
 
 TEST_F(SettingsTest, WriterInASubfolderAndOnShortFiles) {

@@ -30,6 +30,11 @@ TEST_F(PortMapTest, LineNOfPortsIniIsTheDeviceForComN) {
   EXPECT_EQ(PortDevice("COM2"), "/dev/ttyUSB1");  // empty line: default
   EXPECT_EQ(PortDevice("COM3"), "/dev/ttyACM0");
   EXPECT_EQ(PortDevice("COM4"), "/dev/ttyUSB3");  // past the end: default
+
+  // A byte-order mark before the first line and CR line ends.
+  { std::ofstream("ports.ini", std::ios::binary) << "\xEF\xBB\xBF/dev/ttyS0\r/dev/pts/7\r"; }
+  EXPECT_EQ(PortDevice("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(PortDevice("COM2"), "/dev/pts/7");
 }
 
 TEST_F(PortMapTest, OverridesComeFirstAndOtherNamesAreDevicePaths) {

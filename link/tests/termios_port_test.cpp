@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -108,6 +110,17 @@ class PtyPeer {
 
 // ------------------------------------------------------------ the port itself
 
+// Whether the terminal is held exclusively (TIOCEXCL) by some open. Another
+// user than root cannot even open it then.
+bool Exclusive(const std::string& device) {
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EBUSY;
+  int on = 0;
+  const bool got = ioctl(fd, TIOCGEXCL, &on) == 0;
+  ::close(fd);
+  return got && on != 0;
+}
+
 TEST(TermiosPort, OpensExclusivelyAtNonStandardAndStandardSpeeds) {
   PtyPeer pty;
   ASSERT_FALSE(pty.Slave().empty());
@@ -122,8 +135,12 @@ TEST(TermiosPort, OpensExclusivelyAtNonStandardAndStandardSpeeds) {
   EXPECT_EQ(second.Open(pty.Slave(), 10400), kErrOpen);
   EXPECT_FALSE(second.IsOpen());
   EXPECT_FALSE(second.LastErrorText().empty());
+  EXPECT_TRUE(Exclusive(pty.Slave())) << "the refused second port undid the first one's hold";
 
+  // Closing gives the terminal free again although it lives on (the peer
+  // holds its master): otherwise only root could ever open it again.
   port.Close();
+  EXPECT_FALSE(Exclusive(pty.Slave()));
   ASSERT_EQ(port.Open(pty.Slave(), 9600), 0);
   EXPECT_EQ(termios_line::OutputSpeed(port.Fd()), 9600u);
 
@@ -131,6 +148,19 @@ TEST(TermiosPort, OpensExclusivelyAtNonStandardAndStandardSpeeds) {
   port.Close();
   EXPECT_EQ(port.Open(pty.Slave(), 0), kErrSetState);
   EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(TermiosPort, ExclusiveHoldOfAnotherProgramOutlivesAPortThatFoundIt) {
+  PtyPeer pty;
+  const int other = ::open(pty.Slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+  TermiosPort port;
+  port.Open(pty.Slave(), 10400);  // refused for a user, granted to root
+  port.Close();
+  EXPECT_TRUE(Exclusive(pty.Slave()));
+  ioctl(other, TIOCNXCL);
+  ::close(other);
 }
 
 TEST(TermiosPort, MissingDeviceOrPlainFileCannotBeOpened) {
@@ -256,6 +286,14 @@ TEST_F(PtySessionTest, CyclicSessionAgainstAPeerFilesEveryAnswer) {
   for (const auto& e : std::filesystem::directory_iterator("Kadr")) log += ReadFile(e.path());
   EXPECT_NE(log.find("82 13 F1 21 01 A8 \r\n"), std::string::npos);
   EXPECT_NE(log.find("      RxD:84 F1 13 61 01 12 34 "), std::string::npos);
+
+  // A second session on the same terminal, which the peer keeps alive: the
+  // first one's exclusive hold must not outlive its close.
+  ClearResponseStore();
+  StartSession(*table_, LinkSettings.P2, 0);
+  ASSERT_TRUE(WaitLinkIdle(5000));
+  EXPECT_EQ(LinkStatus.load(), lsIdle) << CurrentLinkStatusText(true);
+  EXPECT_EQ(SlotData(vorta::kMode01Offset, 0x0C), (Bytes{0x1F, 0x40}));
 }
 
 TEST_F(PtySessionTest, VanishingPeerEndsWith8000WithoutHangAndTheNextSessionWorks) {
