@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/cp1251.h"
+#include "common/system_error.h"
 #include "common/disk_path.h"
 #include "config/config_globals.h"
 #include "config/load_init.h"
@@ -41,7 +42,7 @@ SaveAsOutcome Changed(const std::string& config, int line) {
 }
 
 SaveAsOutcome WriteFailed(const std::string& path, int err) {
-  return Fail(std::string("Ошибка записи файла "_cpsv) + path + ": " + std::strerror(err));
+  return Fail(std::string("Ошибка записи файла "_cpsv) + path + ": " + SystemErrorText(err));
 }
 
 // Copies the configuration line by line into `out`.

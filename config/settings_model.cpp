@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/cp1251.h"
+#include "common/system_error.h"
 #include "common/disk_path.h"
 #include "config/config_globals.h"
 #include "config/text_file.h"
@@ -122,7 +123,7 @@ std::string WriteError(const std::string& file) {
   std::string text = "Не удалось записать файл "_cp;
   text += file;
   text += ": ";
-  text += std::strerror(errno);
+  text += SystemErrorText(errno);
   return text;
 }
 

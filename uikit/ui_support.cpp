@@ -94,7 +94,10 @@ void FixAndCentre(QWidget* window, int width, int height) {
   QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   const QRect area = screen->availableGeometry();
-  window->move(area.center() - QPoint(width / 2, height / 2));
+  // The client area is placed, not the frame: the window manager's frame is
+  // known only once the window has been shown, and centring by the frame
+  // moved a window by its title bar between its first and later openings.
+  window->setGeometry(QRect(area.center() - QPoint(width / 2, height / 2), QSize(width, height)));
 }
 
 }  // namespace kestrel::ui

@@ -5,7 +5,9 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "link/link_error_hint.h"
 #include "link/link_globals.h"
+#include "link/txd.h"
 #include "uikit/ui_support.h"
 
 namespace kestrel::ui {
@@ -41,7 +43,15 @@ StatusPair MakeStatusPair(QWidget* parent, int x, int y, int statusX, int right,
 
 void ShowLinkStatus(QLabel* label, std::uint16_t status, std::uint16_t error, bool dashboard) {
   const QString text = Text(LinkStatusText(status, error, dashboard));
-  if (label->text() != text) label->setText(text);
+  if (label->text() == text) return;
+  label->setText(text);
+  // The error word alone tells a user little: the tool tip says what each
+  // set bit means and, for a port that did not open, what to do.
+  QString tip;
+  if (status == lsError) {
+    tip = Text(LinkErrorHint(error, LinkSettings.PortName, LastPortErrorText())).trimmed();
+  }
+  label->setToolTip(tip);
 }
 
 }  // namespace kestrel::ui

@@ -31,7 +31,8 @@ struct StatusPair {
 StatusPair MakeStatusPair(QWidget* parent, int x, int y, int statusX, int right, const QFont& font,
                           const QString& initial);
 
-// Shows the status text of a link state on the label when it differs.
+// Shows the status text of a link state on the label when it differs; in
+// the error state its tool tip explains every set bit of the error word.
 void ShowLinkStatus(QLabel* label, std::uint16_t status, std::uint16_t error,
                     bool dashboard = false);
 

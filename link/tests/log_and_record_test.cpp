@@ -5,6 +5,8 @@
 
 #include "common/cp1251.h"
 #include "link/exchange_log.h"
+#include "link/link_error_hint.h"
+#include "link/port_map.h"
 #include "link/recording.h"
 #include "link_test_support.h"
 
@@ -94,6 +96,22 @@ TEST(StatusText, ErrorShowsTheWholeWordAsFourUpperCaseHexDigits) {
   EXPECT_EQ(LinkStatusText(lsError, 0x00ab), std::string("Ошибка 00AB"_cp));
   EXPECT_EQ(LinkStatusText(lsIdle, 0x0A00), std::string("Простой"_cp));
   EXPECT_EQ(LinkStatusText(lsExchange, 0, true), "Recive ISO-14230/9141");
+}
+
+TEST(StatusText, HintExplainsEverySetBitAndAPortThatDidNotOpen) {
+  EXPECT_EQ(LinkErrorHint(0, "COM1", ""), "");
+  const std::string both = LinkErrorHint(0x0A00, "COM1", "");
+  EXPECT_EQ(both.rfind("0x0200: адаптер не возвращает эхо"_cp, 0), 0u) << cp1251::ToUtf8(both);
+  EXPECT_NE(both.find("\n0x0800: ЭБУ не отвечает"_cp), std::string::npos);
+  EXPECT_EQ(both.find("0x0001"), std::string::npos);
+
+  SetPortDeviceOverride("COM4", "/dev/kestrel-no-such-adapter");
+  const std::string open =
+      LinkErrorHint(0x0001, "COM4", "/dev/kestrel-no-such-adapter: No such file");
+  ClearPortDeviceOverrides();
+  EXPECT_NE(open.find("COM4 = /dev/kestrel-no-such-adapter"), std::string::npos);
+  EXPECT_NE(open.find("No such file"), std::string::npos);
+  EXPECT_NE(open.find("устройство не найдено"_cp), std::string::npos) << cp1251::ToUtf8(open);
 }
 
 }  // namespace
