@@ -11,6 +11,7 @@
 #include "module/vorta.h"
 #include "screenlogic/live.h"
 #include "screenlogic/table_rows.h"
+#include "screens/param_grid.h"
 
 class QComboBox;
 class QLabel;
@@ -19,8 +20,6 @@ class QTimer;
 class QToolButton;
 
 namespace kestrel {
-
-class ParamGrid;
 
 class TForm3 : public QDialog {
   Q_OBJECT
@@ -56,7 +55,7 @@ class TForm3 : public QDialog {
   void ResetValueCache();
 
   // State, readable by tests.
-  const ValueCacheArray& ValueCache() const { return valueCache_; }
+  const ValueCacheArray& ValueCache() const { return StringGrid1->ValueCache(); }
   const vorta::TestRequest& CurrentTest() const { return testRequest_; }
   const std::string& ValueHint() const { return valueHint_; }  // code page 1251
   bool Polling() const;
@@ -92,10 +91,9 @@ class TForm3 : public QDialog {
   void SyncTestSelector();
   void CallTest();  // ACTTESTProc with testRequest_; nothing without a module
 
-  ValueCacheArray valueCache_;
+  RowButtons rowButtons_;
   vorta::TestRequest testRequest_{};
   std::string valueHint_;
-  std::vector<int> changed_;
   std::vector<std::string> selectorItems_;
 };
 
