@@ -4,7 +4,8 @@
 // prints what the window would show, as UTF-8.
 //
 // Exit status: 0 success, 2 usage or configuration error (message on
-// stderr), 3 link error (the status text "Ошибка XXXX" on stderr).
+// stderr), 3 link error (the status text "Ошибка XXXX" on stderr), 4 the
+// export file could not be written (the error text on stderr).
 #include <unistd.h>
 
 #include <atomic>
@@ -42,6 +43,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitConfig = 2;
 constexpr int kExitLink = 3;
+constexpr int kExitExport = 4;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -139,15 +141,15 @@ void FinishPasses(unsigned passes) {
   StopSession();
 }
 
-// What the module shows for one row, as its window asks for it.
-std::string RowValue(const ParameterRow& row, RowKeys keys) {
-  return QueryModule(ResponseBlock, VehicleModule.PIDVAL, keys.Of(row)).Text;
-}
-
-void PrintRows(const ParameterTable& rows, RowKeys keys) {
+// Puts the value of every row into its column 3 as the window's tick does,
+// then prints the rows.
+void PrintRows(ParameterTable& rows, RowKeys keys) {
+  ValueCacheArray cache;
+  std::vector<int> changed;
+  RefreshRowValues(rows, ResponseBlock, VehicleModule.PIDVAL, keys, cache, changed);
   if (rows.Empty()) return;
   for (int r = 0; r < rows.RowCount; ++r) {
-    std::cout << RowLine(rows.Rows[r], RowValue(rows.Rows[r], keys)) << "\n";
+    std::cout << RowLine(rows.Rows[r], rows.Rows[r].Cells[kColValue]) << "\n";
   }
 }
 
@@ -187,13 +189,23 @@ int Dashboard(const Options& o) {
   return kExitOk;
 }
 
+// Reports the export file written: its name on stdout, or the error on stderr.
+int Exported(const ExportResult& result) {
+  if (!result.ok) {
+    std::cerr << "kestrel-cli: " << Utf8(result.error) << "\n";
+    return kExitExport;
+  }
+  std::cout << "Файл: " << Utf8(result.path) << "\n";
+  return kExitOk;
+}
+
 int Freeze(const Options& o) {
   const auto frame = static_cast<std::uint8_t>(o.Frame);
-  SetFreezeFrameNumber(RequestTables[kFreezeTable], frame);
   StartFreezeRead(frame);
   FinishOnePass();
   if (SessionFailed()) return LinkFailed();
   PrintRows(FreezeRows, RowKeys::FreezeFrame(frame));
+  if (o.Export) return Exported(WriteFreezeExport(CarName, EcuType, frame, FreezeRows));
   return kExitOk;
 }
 

@@ -1,6 +1,7 @@
 // kestrel-cli against kestrel-ecusim over a pseudo-terminal, for every
 // shipped configuration: live values, trouble codes with their descriptions,
-// ECU information; and the exit statuses of the error paths.
+// a freeze frame, ECU information; the freeze-frame files; and
+// the exit statuses of the error paths.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,6 +18,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "common/cp1251.h"
+#include "tests/support/support.h"
 
 extern char** environ;
 
@@ -133,6 +137,13 @@ class CliE2eTest : public ::testing::Test {
 
   static double Number(const std::string& text) { return std::stod(text); }
 
+  // A file the CLI wrote into Kadr/, as UTF-8 lines; every line ends with CR LF.
+  std::vector<std::string> KadrLines(const std::string& name) const {
+    std::vector<std::string> lines = kestrel::testing::ReadCrLfLines(dir_ / "Kadr" / name);
+    for (std::string& line : lines) line = kestrel::cp1251::ToUtf8(line);
+    return lines;
+  }
+
   // Live values, codes with descriptions and ECU information of one
   // configuration against its scenario.
   void CheckConfiguration(const std::string& config, const std::string& scenario,
@@ -165,6 +176,12 @@ class CliE2eTest : public ::testing::Test {
     EXPECT_NE(dtc.out.find("P0500\tДатчик скорости автомобиля: неисправность\n"),
               std::string::npos);
 
+    // Frame 1 was stored while driving.
+    Result freeze = Cli({"--config", "ECU/" + config, "--port", pty, "freeze", "--frame", "1"});
+    ASSERT_EQ(freeze.status, 0) << freeze.err;
+    EXPECT_GT(Number(Value(freeze.out, "020C", "Обороты двигателя")), 1000) << freeze.out;
+    EXPECT_EQ(Number(Value(freeze.out, "020D", "Скорость автомобиля")), 40.0);
+
     Result info = Cli({"--config", "ECU/" + config, "--port", pty, "info"});
     ASSERT_EQ(info.status, 0) << info.err;
     EXPECT_NE(info.out.find("ID ECU:\t" + ident + "\n"), std::string::npos) << info.out;
@@ -196,10 +213,32 @@ TEST_F(CliE2eTest, CarinaIso9141) {
 TEST_F(CliE2eTest, FreezeFrameClearAndDashboard) {
   const std::string pty = StartSimulator("camry_2az_fast");
   ASSERT_FALSE(pty.empty());
-  Result freeze = Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "--log", "freeze"});
+  Result freeze =
+      Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "--log", "freeze", "--export"});
   ASSERT_EQ(freeze.status, 0) << freeze.err;
   EXPECT_EQ(Value(freeze.out, "0202", "Код, сохранивший стоп-кадр"), "P0171");
-  EXPECT_GT(Number(Value(freeze.out, "020C", "Обороты двигателя")), 500);
+  const std::string rpm = Value(freeze.out, "020C", "Обороты двигателя");
+  EXPECT_GT(Number(rpm), 500);
+  // The window's file, with the values printed.
+  EXPECT_NE(freeze.out.find("Файл: Kadr/kadrM2_1.txt\n"), std::string::npos) << freeze.out;
+  std::vector<std::string> kadr = KadrLines("kadrM2_1.txt");
+  ASSERT_EQ(kadr.size(), 6u + 13u);
+  EXPECT_EQ(kadr[4], "Стоп-Кадр №0 параметров");
+  EXPECT_EQ(kadr[6].rfind(" 001  0202 Код, сохранивший стоп-кадр", 0), 0u) << kadr[6];
+  EXPECT_EQ(kadr[6].substr(kadr[6].size() - 6), "P0171 ");
+  EXPECT_NE(kadr[13].find(" 020C Обороты двигателя"), std::string::npos) << kadr[13];
+  EXPECT_NE(kadr[13].find(" " + rpm + " об/мин"), std::string::npos) << kadr[13];
+
+  // Frame 1, into the next free number; the first request still asks for frame 0.
+  Result second =
+      Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "freeze", "--frame", "1", "--export"});
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(Value(second.out, "0202", "Код, сохранивший стоп-кадр"), "Не поддерживается");
+  kadr = KadrLines("kadrM2_2.txt");
+  ASSERT_EQ(kadr.size(), 6u + 13u);
+  EXPECT_EQ(kadr[4], "Стоп-Кадр №1 параметров");
+  EXPECT_NE(kadr[13].find(" " + Value(second.out, "020C", "Обороты двигателя") + " об/мин"),
+            std::string::npos);
   // --log wrote the exchange log.
   bool logged = false;
   for (const auto& e : fs::directory_iterator(dir_ / "Kadr")) logged = logged || e.file_size() > 0;
