@@ -34,8 +34,8 @@ const char* UsageText() {
          "                          one pass of the freeze-frame table for frame N (0..255)\n"
          "  dtc                     current and stored trouble codes with descriptions\n"
          "  clear [--reset]         clear the codes, with the memory-reset requests when asked\n"
-         "  info                    ECU identification, OBD type, oxygen sensors, PID lists\n"
-         "  --export writes what the window copies: Kadr/kadrM2_<n>.txt\n"
+         "  info [--export]         ECU identification, OBD type, oxygen sensors, PID lists\n"
+         "  --export writes what the window copies: Kadr/kadrM2_<n>.txt, Kadr/InfoECU.txt\n"
          "Rows are printed as UTF-8: code<TAB>name<TAB>value<TAB>unit.\n"
          "Exit status: 0 success, 2 usage or configuration error, 3 link error,\n"
          "4 the export file could not be written.\n";
@@ -90,7 +90,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       if (!value(v) || !ParseUnsigned(v, 255, o.Frame)) return Fail("--frame needs 0..255");
     } else if (a == "--reset" && o.Cmd == Command::Clear) {
       o.Reset = true;
-    } else if (a == "--export" && o.Cmd == Command::Freeze) {
+    } else if (a == "--export" && (o.Cmd == Command::Freeze || o.Cmd == Command::Info)) {
       o.Export = true;
     } else {
       return Fail("unexpected argument '" + a + "'");

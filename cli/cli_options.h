@@ -6,8 +6,8 @@
 //     freeze [--frame N] [--export]  one pass of the freeze-frame table for frame N
 //     dtc                    current and stored trouble codes with descriptions
 //     clear [--reset]        clear the codes (with the memory-reset requests)
-//     info                   ECU identification, OBD type, oxygen sensors, PID lists
-//   --export writes the window's file into Kadr/ (kadrM2_<n>.txt).
+//     info [--export]        ECU identification, OBD type, oxygen sensors, PID lists
+//   --export writes the window's file into Kadr/ (kadrM2_<n>.txt, InfoECU.txt).
 #pragma once
 
 #include <string>
@@ -26,7 +26,7 @@ struct Options {
   unsigned Passes = 1;  // live, dashboard; 0 = until interrupted
   unsigned Frame = 0;   // freeze, 0..255
   bool Reset = false;   // clear
-  bool Export = false;  // freeze: also write the window's export file
+  bool Export = false;  // freeze, info: also write the window's export file
 };
 
 struct ParseResult {

@@ -238,12 +238,13 @@ int Clear(const Options& o) {
   return kExitOk;
 }
 
-int Info() {
+int Info(const Options& o) {
   StartInfoRead();
   FinishOnePass();
   if (SessionFailed()) return LinkFailed();
   SupportTicks ticks;
   const InfoView info = DecodeInfo(ResponseStore, ticks);
+  const SupportItems items = SupportItemsFrom(PidNames);
   std::cout << "ID ECU:\t" << Utf8(info.Ident) << "\n";
   std::cout << "Тип OBD:\t" << Utf8(info.ObdType) << "\n";
   std::cout << "Датчики кислорода и их расположение:\n";
@@ -251,13 +252,10 @@ int Info() {
   if (!info.Vin.empty()) std::cout << "VIN:\t" << info.Vin << "\n";
   for (int list = 0; list < kSupportLists; ++list) {
     std::cout << "Список PID у " << kSupportListNames[list] << ":";
-    for (int id : ticks.Ticked(list)) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%02X", id);
-      std::cout << " " << hex;
-    }
+    for (int id : ticks.Ticked(list)) std::cout << " " << SupportItemHex(items, list, id);
     std::cout << "\n";
   }
+  if (o.Export) return Exported(WriteInfoExport(CarName, EcuType, info, ticks, items));
   return kExitOk;
 }
 
@@ -289,7 +287,7 @@ int Run(int argc, char** argv) {
     case Command::Clear:
       return Clear(o);
     case Command::Info:
-      return Info();
+      return Info(o);
   }
   return kExitConfig;
 }

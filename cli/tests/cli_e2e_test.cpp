@@ -1,6 +1,6 @@
 // kestrel-cli against kestrel-ecusim over a pseudo-terminal, for every
 // shipped configuration: live values, trouble codes with their descriptions,
-// a freeze frame, ECU information; the freeze-frame files; and
+// a freeze frame, ECU information with its file; the freeze-frame files; and
 // the exit statuses of the error paths.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -144,6 +144,36 @@ class CliE2eTest : public ::testing::Test {
     return lines;
   }
 
+  // "InfoECU.txt" against what "info" printed: the same identifiers under
+  // each heading, a line break after every 16th identifier of the file.
+  void CheckInfoFile(const std::string& printed, const std::string& ident) {
+    const std::vector<std::string> lines = KadrLines("InfoECU.txt");
+    ASSERT_GT(lines.size(), 9u);
+    EXPECT_EQ(lines[0].rfind("Автомобиль: Toyota ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[2], "ID ECU:" + ident);
+    EXPECT_EQ(lines[3], "Тип OBD:JOBD и OBDII");
+    EXPECT_EQ(lines[5], "№1 После двигателя (Головка 1)");
+    int running = 0;
+    std::size_t at = 6;
+    for (const char* mode : {"Mode01", "Mode02", "Mode21", "Mode30", "Mode09"}) {
+      const std::string heading = std::string("Список PID у ") + mode + ":";
+      while (at < lines.size() && lines[at] != heading) ++at;
+      ASSERT_LT(at, lines.size()) << heading;
+      std::string ids;
+      for (++at; at < lines.size() && !lines[at].empty() && lines[at][0] == ' '; ++at) {
+        running += static_cast<int>(lines[at].size() / 3);
+        ids += lines[at];
+        // A full line ends on a 16th identifier; the last one of a list may not.
+        const bool last =
+            at + 1 == lines.size() || lines[at + 1].empty() || lines[at + 1][0] != ' ';
+        if (!last) {
+          EXPECT_EQ(running % 16, 0) << lines[at];
+        }
+      }
+      EXPECT_NE(printed.find(heading + ids + "\n"), std::string::npos) << heading << ids;
+    }
+  }
+
   // Live values, codes with descriptions and ECU information of one
   // configuration against its scenario.
   void CheckConfiguration(const std::string& config, const std::string& scenario,
@@ -182,8 +212,10 @@ class CliE2eTest : public ::testing::Test {
     EXPECT_GT(Number(Value(freeze.out, "020C", "Обороты двигателя")), 1000) << freeze.out;
     EXPECT_EQ(Number(Value(freeze.out, "020D", "Скорость автомобиля")), 40.0);
 
-    Result info = Cli({"--config", "ECU/" + config, "--port", pty, "info"});
+    Result info = Cli({"--config", "ECU/" + config, "--port", pty, "info", "--export"});
     ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("Файл: Kadr/InfoECU.txt\n"), std::string::npos);
+    CheckInfoFile(info.out, ident);
     EXPECT_NE(info.out.find("ID ECU:\t" + ident + "\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("Тип OBD:\tJOBD и OBDII\n"), std::string::npos);
     EXPECT_NE(info.out.find("\t№1 После двигателя (Головка 1)\n"), std::string::npos);

@@ -29,6 +29,8 @@ TEST(CliOptions, GlobalOptionsCommandsAndTheirArguments) {
   ASSERT_TRUE(r.Ok);
   EXPECT_EQ(r.Opts.Frame, 255u);
   EXPECT_TRUE(r.Opts.Export);
+  EXPECT_TRUE(Parse({"info", "--export"}).Opts.Export);
+  EXPECT_FALSE(Parse({"info"}).Opts.Export);
   EXPECT_EQ(r.Opts.Config, "ecu.ini");
   r = Parse({"clear", "--reset"});
   ASSERT_TRUE(r.Ok);
