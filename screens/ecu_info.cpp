@@ -1,10 +1,8 @@
 #include "screens/ecu_info.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QShowEvent>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -51,15 +49,8 @@ void SetTextIfChanged(QLineEdit* edit, const QString& text) {
 
 }  // namespace
 
-TForm8::TForm8(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(ui::Text("Информация о ECU"_cpsv));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  QFont base(QStringLiteral("MS Sans Serif"));
-  base.setPixelSize(11);
-  setFont(base);
-  setFixedSize(kClientWidth, kClientHeight);
-
+TForm8::TForm8(QWidget* parent)
+    : ui::DiagnosticWindow(parent, "Информация о ECU"_cpsv, kClientWidth, kClientHeight) {
   Label1 = MakeCaption(this, "ID ECU:"_cpsv, kLeftX, 8);
   Edit1 = MakeField(this, kLeftX, 24);
   Label2 = MakeCaption(this, "Тип OBD:"_cpsv, kLeftX, 56);
@@ -87,11 +78,8 @@ TForm8::TForm8(QWidget* parent) : QDialog(parent) {
   connect(SpeedButton2, &QToolButton::clicked, this, &TForm8::SpeedButton2Click);
   connect(SpeedButton3, &QToolButton::clicked, this, &TForm8::SpeedButton3Click);
 
-  QFont labelFont(QStringLiteral("Times New Roman"));
-  labelFont.setPixelSize(15);
-  labelFont.setBold(true);
   const ui::StatusPair status =
-      ui::MakeStatusPair(this, 96, 416, 152, 736, labelFont, ui::Text("Простой"_cpsv));
+      ui::MakeStatusPair(this, 96, 416, 152, 736, ui::StatusFont(), ui::Text("Простой"_cpsv));
   Label5 = status.Caption;
   Label6 = status.Status;
 
@@ -104,13 +92,7 @@ TForm8::~TForm8() = default;
 
 // ---------------------------------------------------------------- opening and closing
 
-void TForm8::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!event->spontaneous()) FormActivate();
-}
-
 void TForm8::FormActivate() {
-  ui::FixAndCentre(this, kClientWidth, kClientHeight);
   FillLists();
   ui::SetGlyph(SpeedButton1, "read.bmp");
   ui::SetGlyph(SpeedButton2, "exit.bmp");
@@ -120,16 +102,6 @@ void TForm8::FormActivate() {
 
 void TForm8::FormClose() {
   Timer1->stop();
-}
-
-void TForm8::closeEvent(QCloseEvent* event) {
-  FormClose();
-  QDialog::closeEvent(event);
-}
-
-void TForm8::done(int result) {
-  FormClose();
-  QDialog::done(result);
 }
 
 void TForm8::FillLists() {

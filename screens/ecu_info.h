@@ -7,10 +7,10 @@
 // Opened modally from the main window.
 #pragma once
 
-#include <QDialog>
 #include <array>
 
 #include "screenlogic/ecu_info.h"
+#include "uikit/widgets.h"
 
 class QLabel;
 class QLineEdit;
@@ -21,7 +21,7 @@ class QToolButton;
 
 namespace kestrel {
 
-class TForm8 : public QDialog {
+class TForm8 : public ui::DiagnosticWindow {
   Q_OBJECT
 
  public:
@@ -32,12 +32,12 @@ class TForm8 : public QDialog {
   ~TForm8() override;
 
   // Handlers, named after their controls.
-  void FormActivate();       // opening: check list items, glyphs, timer on
-  void FormClose();          // closing: timer off
-  void Timer1Timer();        // the tick: status, buttons, decoding
-  void SpeedButton1Click();  // read
-  void SpeedButton2Click();  // exit
-  void SpeedButton3Click();  // copy to file
+  void FormActivate() override;  // opening: check list items, glyphs, timer on
+  void FormClose() override;     // closing: timer off
+  void Timer1Timer();            // the tick: status, buttons, decoding
+  void SpeedButton1Click();      // read
+  void SpeedButton2Click();      // exit
+  void SpeedButton3Click();      // copy to file
 
   // Fills the check lists from the PID name lists of the last configuration
   // load. Lists whose texts changed lose their ticks; otherwise nothing
@@ -63,11 +63,6 @@ class TForm8 : public QDialog {
   QTabWidget* PageControl1 = nullptr;
   std::array<QListWidget*, kSupportLists> CheckListBox{};  // SID01, SID02, SID21, SID30, SID09
   QTimer* Timer1 = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void done(int result) override;
 
  private:
   void ShowView();

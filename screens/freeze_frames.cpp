@@ -1,9 +1,7 @@
 #include "screens/freeze_frames.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QShowEvent>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
@@ -27,15 +25,8 @@ constexpr int kTickMs = 100;
 
 }  // namespace
 
-TForm6::TForm6(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(ui::Text("Стоп-кадры"_cpsv));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  QFont base(QStringLiteral("MS Sans Serif"));
-  base.setPixelSize(11);
-  setFont(base);
-  setFixedSize(kClientWidth, kClientHeight);
-
+TForm6::TForm6(QWidget* parent)
+    : ui::DiagnosticWindow(parent, "Стоп-кадры"_cpsv, kClientWidth, kClientHeight) {
   StringGrid1 = new ParamGrid(this, {.GridLines = true, .ThumbTracking = true});
   StringGrid1->setGeometry(8, 8, 777, 382);
   connect(StringGrid1, &ParamGrid::TableDoubleClicked, this, &TForm6::StringGrid1DblClick);
@@ -43,11 +34,8 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent) {
   SpeedButton1 = ui::MakeSpeedButton(this, 8, 400, 38, "Считывание параметров"_cpsv);
   SpeedButton2 = ui::MakeSpeedButton(this, 48, 400, 38, "Выход"_cpsv);
 
-  QFont labelFont(QStringLiteral("Times New Roman"));
-  labelFont.setPixelSize(15);
-  labelFont.setBold(true);
   const ui::StatusPair status =
-      ui::MakeStatusPair(this, 96, 416, 152, 512, labelFont, ui::Text("Простой"_cpsv));
+      ui::MakeStatusPair(this, 96, 416, 152, 512, ui::StatusFont(), ui::Text("Простой"_cpsv));
   Label1 = status.Caption;
   Label2 = status.Status;
 
@@ -90,13 +78,7 @@ TForm6::~TForm6() = default;
 
 // ---------------------------------------------------------------- opening and closing
 
-void TForm6::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!event->spontaneous()) FormActivate();
-}
-
 void TForm6::FormActivate() {
-  ui::FixAndCentre(this, kClientWidth, kClientHeight);
   StringGrid1->Bind(&FreezeRows);
   // The configuration may have been reloaded meanwhile: every row is written anew.
   StringGrid1->ResetValues();
@@ -110,16 +92,6 @@ void TForm6::FormActivate() {
 
 void TForm6::FormClose() {
   Timer1->stop();
-}
-
-void TForm6::closeEvent(QCloseEvent* event) {
-  FormClose();
-  QDialog::closeEvent(event);
-}
-
-void TForm6::done(int result) {
-  FormClose();
-  QDialog::done(result);
 }
 
 // ---------------------------------------------------------------- the frame number

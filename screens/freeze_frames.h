@@ -5,11 +5,11 @@
 // Opened modally from the main window.
 #pragma once
 
-#include <QDialog>
 #include <cstdint>
 
 #include "screenlogic/table_rows.h"
 #include "screens/param_grid.h"
+#include "uikit/widgets.h"
 
 class QLabel;
 class QSpinBox;
@@ -18,7 +18,7 @@ class QToolButton;
 
 namespace kestrel {
 
-class TForm6 : public QDialog {
+class TForm6 : public ui::DiagnosticWindow {
   Q_OBJECT
 
  public:
@@ -29,18 +29,18 @@ class TForm6 : public QDialog {
   ~TForm6() override;
 
   // Handlers, named after their controls.
-  void FormActivate();         // opening: rows, column widths, glyphs, timer on
-  void FormClose();            // closing: timer off (a read runs to its end)
-  void Timer1Timer();          // the tick
-  void SpeedButton1Click();    // read the frame
-  void SpeedButton2Click();    // exit
-  void SpeedButton3Click();    // copy to file
-  void SpeedButton4Click();    // activate all
-  void SpeedButton5Click();    // deactivate all
-  void SpeedButton6Click();    // show all
-  void SpeedButton7Click();    // hide inactive
-  void SpinEdit1Change();      // frame number changed
-  void StringGrid1DblClick();  // toggle the rows of the selected row's request
+  void FormActivate() override;  // opening: rows, column widths, glyphs, timer on
+  void FormClose() override;     // closing: timer off (a read runs to its end)
+  void Timer1Timer();            // the tick
+  void SpeedButton1Click();      // read the frame
+  void SpeedButton2Click();      // exit
+  void SpeedButton3Click();      // copy to file
+  void SpeedButton4Click();      // activate all
+  void SpeedButton5Click();      // deactivate all
+  void SpeedButton6Click();      // show all
+  void SpeedButton7Click();      // hide inactive
+  void SpinEdit1Change();        // frame number changed
+  void StringGrid1DblClick();    // toggle the rows of the selected row's request
 
   // The frame number chosen (0 when the window is created).
   std::uint8_t FrameNumber() const { return frame_; }
@@ -60,11 +60,6 @@ class TForm6 : public QDialog {
   QLabel* Label3 = nullptr;  // "№ кадра:"
   QSpinBox* SpinEdit1 = nullptr;
   QTimer* Timer1 = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void done(int result) override;
 
  private:
   void EnableReadControls(bool on);

@@ -1,11 +1,9 @@
 #include "screens/live_table.h"
 
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QShowEvent>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -41,15 +39,9 @@ void Apply(QWidget* w, Enable e) {
 
 }  // namespace
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(ui::Text("Таблица параметров реального времени"_cpsv));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  QFont base(QStringLiteral("MS Sans Serif"));
-  base.setPixelSize(11);
-  setFont(base);
-  setFixedSize(kClientWidth, kClientHeight);
-
+TForm3::TForm3(QWidget* parent)
+    : ui::DiagnosticWindow(parent, "Таблица параметров реального времени"_cpsv, kClientWidth,
+                           kClientHeight) {
   StringGrid1 = new ParamGrid(this);
   StringGrid1->setGeometry(8, 8, 777, 382);
   connect(StringGrid1, &ParamGrid::TableDoubleClicked, this, &TForm3::StringGrid1DblClick);
@@ -58,11 +50,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
       MakeSpeedButton(this, 8, 400, 38, "Старт/стоп циклического опроса параметров"_cpsv);
   SpeedButton2 = MakeSpeedButton(this, 48, 400, 38, "Выход"_cpsv);
 
-  QFont labelFont(QStringLiteral("Times New Roman"));
-  labelFont.setPixelSize(15);
-  labelFont.setBold(true);
   const ui::StatusPair status =
-      ui::MakeStatusPair(this, 96, 422, 152, 640, labelFont, ui::Text("Простой"_cpsv));
+      ui::MakeStatusPair(this, 96, 422, 152, 640, ui::StatusFont(), ui::Text("Простой"_cpsv));
   Label1 = status.Caption;
   Label2 = status.Status;
 
@@ -119,13 +108,7 @@ bool TForm3::Polling() const {
 
 // ---------------------------------------------------------------- opening and closing
 
-void TForm3::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!event->spontaneous()) FormActivate();
-}
-
 void TForm3::FormActivate() {
-  ui::FixAndCentre(this, kClientWidth, kClientHeight);
   StringGrid1->Bind(&LiveRows);
   ResetValueCache();
   StringGrid1->ApplyColumnWidths();
@@ -144,16 +127,6 @@ void TForm3::FormActivate() {
 void TForm3::FormClose() {
   RunFlag.store(0);  // the running session finishes its pass and ends
   Timer1->stop();
-}
-
-void TForm3::closeEvent(QCloseEvent* event) {
-  FormClose();
-  QDialog::closeEvent(event);
-}
-
-void TForm3::done(int result) {
-  FormClose();
-  QDialog::done(result);
 }
 
 void TForm3::ResetValueCache() {

@@ -66,18 +66,6 @@ class EcuInfoWindowTest : public testing::WindowTest {
     EcuType = "2AZ-FE";
   }
 
-  void TearDown() override {
-    form_.reset();
-    WindowTest::TearDown();
-  }
-
-  TForm8& Open() {
-    form_ = std::make_unique<TForm8>();
-    form_->show();
-    QApplication::processEvents();
-    return *form_;
-  }
-
   static std::vector<int> Checked(const QListWidget* box) {
     std::vector<int> ids;
     for (int i = 0; i < box->count(); ++i) {
@@ -85,13 +73,11 @@ class EcuInfoWindowTest : public testing::WindowTest {
     }
     return ids;
   }
-
-  std::unique_ptr<TForm8> form_;
 };
 
 TEST_F(EcuInfoWindowTest, ReadFillsEveryTabAndTheExportMatchesLineByLine) {
   UseSimulator();
-  TForm8& f = Open();
+  TForm8& f = OpenWindow<TForm8>();
   ASSERT_EQ(f.PageControl1->count(), 5);
   EXPECT_EQ(f.PageControl1->tabText(4), QStringLiteral("SID09"));
   EXPECT_EQ(f.CheckListBox[0]->count(), 256);

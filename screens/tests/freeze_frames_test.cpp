@@ -79,18 +79,6 @@ class FreezeFramesTest : public testing::WindowTest {
     EcuType = "2AZ-FE";
   }
 
-  void TearDown() override {
-    form_.reset();
-    WindowTest::TearDown();
-  }
-
-  TForm6& Open() {
-    form_ = std::make_unique<TForm6>();
-    form_->show();
-    QApplication::processEvents();
-    return *form_;
-  }
-
   // Reads the chosen frame: the controls wait for the pass, the tick shows it.
   void Read(TForm6& f) {
     f.SpeedButton1->click();
@@ -116,13 +104,11 @@ class FreezeFramesTest : public testing::WindowTest {
   static std::uint8_t FrameByte(int entry) {
     return RequestTables[kFreezeTable].Entries[entry].Data[5];
   }
-
-  std::unique_ptr<TForm6> form_;
 };
 
 TEST_F(FreezeFramesTest, EachReadClearsOnlyItsFrameAndTheFirstRequestKeepsItsFrameNumber) {
   UseSimulator();
-  TForm6& f = Open();
+  TForm6& f = OpenWindow<TForm6>();
   EXPECT_EQ(f.Label2->text(), ui::Text("Простой"_cpsv));
   Read(f);
   const std::vector<std::string> frame0 = Values();
@@ -166,7 +152,7 @@ TEST_F(FreezeFramesTest, EachReadClearsOnlyItsFrameAndTheFirstRequestKeepsItsFra
 
 TEST_F(FreezeFramesTest, InactiveRowsAreNotReadButTheExportHoldsEveryRow) {
   UseSimulator();
-  TForm6& f = Open();
+  TForm6& f = OpenWindow<TForm6>();
   f.StringGrid1->SelectCell(kRowCoolant, 2);
   f.StringGrid1DblClick();
   ASSERT_EQ(FreezeRows.RowInactive[kRowCoolant], 1);
