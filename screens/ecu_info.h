@@ -44,10 +44,6 @@ class TForm8 : public ui::DiagnosticWindow {
   // changes. Done on every opening.
   void FillLists();
 
-  // What the window shows, readable by tests.
-  const InfoView& View() const { return view_; }
-  const SupportTicks& Ticks() const { return ticks_; }
-
   // The controls, for tests and screenshots.
   QToolButton* SpeedButton1 = nullptr;
   QToolButton* SpeedButton2 = nullptr;

