@@ -30,11 +30,12 @@ const char* UsageText() {
   return "usage: kestrel-cli [--workdir DIR] [--config FILE] [--port COMn|DEVICE] [--log] COMMAND\n"
          "  live [--passes N]       live-data table, N cyclic passes (0: until interrupted)\n"
          "  dashboard [--passes N]  dashboard table, then the dashboard values\n"
-         "  freeze [--frame N]      one pass of the freeze-frame table for frame N (0..255)\n"
-         "  dtc [--export]          current and stored trouble codes with descriptions;\n"
-         "                          --export also writes them to Kadr/ErrECU_<n>.txt\n"
+         "  freeze [--frame N] [--export]\n"
+         "                          one pass of the freeze-frame table for frame N (0..255)\n"
+         "  dtc [--export]          current and stored trouble codes with descriptions\n"
          "  clear [--reset]         clear the codes, with the memory-reset requests when asked\n"
-         "  info                    ECU identification, OBD type, oxygen sensors, PID lists\n"
+         "  info [--export]         ECU identification, OBD type, oxygen sensors, PID lists\n"
+         "  --export writes what the window copies: Kadr/kadrM2_<n>.txt, Kadr/InfoECU.txt\n"
          "Rows are printed as UTF-8: code<TAB>name<TAB>value<TAB>unit.\n"
          "Exit status: 0 success, 2 usage or configuration error, 3 link error,\n"
          "4 the export file could not be written.\n";
@@ -89,7 +90,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       if (!value(v) || !ParseUnsigned(v, 255, o.Frame)) return Fail("--frame needs 0..255");
     } else if (a == "--reset" && o.Cmd == Command::Clear) {
       o.Reset = true;
-    } else if (a == "--export" && o.Cmd == Command::Dtc) {
+    } else if (a == "--export" &&
+               (o.Cmd == Command::Freeze || o.Cmd == Command::Dtc || o.Cmd == Command::Info)) {
       o.Export = true;
     } else {
       return Fail("unexpected argument '" + a + "'");

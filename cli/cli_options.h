@@ -3,11 +3,11 @@
 //   kestrel-cli [--workdir DIR] [--config FILE] [--port COMn|DEVICE] [--log] COMMAND
 //     live [--passes N]      live-data table, N cyclic passes (0: until interrupted)
 //     dashboard [--passes N] dashboard table, then what the module's Panel computes
-//     freeze [--frame N]     one pass of the freeze-frame table for frame N
-//     dtc [--export]         current and stored trouble codes with descriptions;
-//                            --export also writes them to Kadr/ErrECU_<n>.txt
+//     freeze [--frame N] [--export]  one pass of the freeze-frame table for frame N
+//     dtc [--export]         current and stored trouble codes with descriptions
 //     clear [--reset]        clear the codes (with the memory-reset requests)
-//     info                   ECU identification, OBD type, oxygen sensors, PID lists
+//     info [--export]        ECU identification, OBD type, oxygen sensors, PID lists
+//   --export writes the window's file into Kadr/ (kadrM2_<n>.txt, ErrECU_<n>.txt, InfoECU.txt).
 #pragma once
 
 #include <string>
@@ -26,7 +26,7 @@ struct Options {
   unsigned Passes = 1;  // live, dashboard; 0 = until interrupted
   unsigned Frame = 0;   // freeze, 0..255
   bool Reset = false;   // clear
-  bool Export = false;  // dtc: also write Kadr/ErrECU_<n>.txt
+  bool Export = false;  // freeze, dtc, info: also write the window's export file
 };
 
 struct ParseResult {

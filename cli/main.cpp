@@ -5,7 +5,7 @@
 //
 // Exit status: 0 success, 2 usage or configuration error (message on
 // stderr), 3 link error (the status text "Ошибка XXXX" on stderr), 4 the
-// export file could not be written (message on stderr).
+// export file could not be written (the error text on stderr).
 #include <unistd.h>
 
 #include <atomic>
@@ -45,7 +45,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitConfig = 2;
 constexpr int kExitLink = 3;
-constexpr int kExitFile = 4;
+constexpr int kExitExport = 4;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -143,15 +143,15 @@ void FinishPasses(unsigned passes) {
   StopSession();
 }
 
-// What the module shows for one row, as its window asks for it.
-std::string RowValue(const ParameterRow& row, RowKeys keys) {
-  return QueryModule(ResponseBlock, VehicleModule.PIDVAL, keys.Of(row)).Text;
-}
-
-void PrintRows(const ParameterTable& rows, RowKeys keys) {
+// Puts the value of every row into its column 3 as the window's tick does,
+// then prints the rows.
+void PrintRows(ParameterTable& rows, RowKeys keys) {
+  ValueCacheArray cache;
+  std::vector<int> changed;
+  RefreshRowValues(rows, ResponseBlock, VehicleModule.PIDVAL, keys, cache, changed);
   if (rows.Empty()) return;
   for (int r = 0; r < rows.RowCount; ++r) {
-    std::cout << RowLine(rows.Rows[r], RowValue(rows.Rows[r], keys)) << "\n";
+    std::cout << RowLine(rows.Rows[r], rows.Rows[r].Cells[kColValue]) << "\n";
   }
 }
 
@@ -191,13 +191,23 @@ int Dashboard(const Options& o) {
   return kExitOk;
 }
 
+// Reports the export file written: its name on stdout, or the error on stderr.
+int Exported(const ExportResult& result) {
+  if (!result.ok) {
+    std::cerr << "kestrel-cli: " << Utf8(result.error) << "\n";
+    return kExitExport;
+  }
+  std::cout << "Записан файл " << Utf8(result.path) << "\n";
+  return kExitOk;
+}
+
 int Freeze(const Options& o) {
   const auto frame = static_cast<std::uint8_t>(o.Frame);
-  SetFreezeFrameNumber(RequestTables[kFreezeTable], frame);
   StartFreezeRead(frame);
   FinishOnePass();
   if (SessionFailed()) return LinkFailed();
   PrintRows(FreezeRows, RowKeys::FreezeFrame(frame));
+  if (o.Export) return Exported(WriteFreezeExport(CarName, EcuType, frame, FreezeRows));
   return kExitOk;
 }
 
@@ -236,12 +246,9 @@ int Dtc(const Options& o) {
   PrintCodes("Текущие ошибки:", lists.Current);
   PrintCodes("Сохраненные ошибки:", lists.Stored);
   if (o.Export) {
-    const ExportResult written = WriteDtcExport(CarName, EcuType, lists);
-    if (!written.ok) {
-      std::cerr << "kestrel-cli: " << Utf8(written.error) << "\n";
-      return kExitFile;
+    if (const int status = Exported(WriteDtcExport(CarName, EcuType, lists)); status != kExitOk) {
+      return status;
     }
-    std::cout << "Записан файл " << Utf8(written.path) << "\n";
   }
   // What arrived before a link error is shown; the error still ends the run.
   if (SessionFailed()) return LinkFailed();
@@ -259,12 +266,13 @@ int Clear(const Options& o) {
   return kExitOk;
 }
 
-int Info() {
+int Info(const Options& o) {
   StartInfoRead();
   FinishOnePass();
   if (SessionFailed()) return LinkFailed();
   SupportTicks ticks;
   const InfoView info = DecodeInfo(ResponseStore, ticks);
+  const SupportItems items = SupportItemsFrom(PidNames);
   std::cout << "ID ECU:\t" << Utf8(info.Ident) << "\n";
   std::cout << "Тип OBD:\t" << Utf8(info.ObdType) << "\n";
   std::cout << "Датчики кислорода и их расположение:\n";
@@ -272,13 +280,10 @@ int Info() {
   if (!info.Vin.empty()) std::cout << "VIN:\t" << info.Vin << "\n";
   for (int list = 0; list < kSupportLists; ++list) {
     std::cout << "Список PID у " << kSupportListNames[list] << ":";
-    for (int id : ticks.Ticked(list)) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%02X", id);
-      std::cout << " " << hex;
-    }
+    for (int id : ticks.Ticked(list)) std::cout << " " << SupportItemHex(items, list, id);
     std::cout << "\n";
   }
+  if (o.Export) return Exported(WriteInfoExport(CarName, EcuType, info, ticks, items));
   return kExitOk;
 }
 
@@ -310,7 +315,7 @@ int Run(int argc, char** argv) {
     case Command::Clear:
       return Clear(o);
     case Command::Info:
-      return Info();
+      return Info(o);
   }
   return kExitConfig;
 }

@@ -48,6 +48,46 @@ const std::uint8_t* Mode01OrLocal21(const std::uint8_t* store, std::uint8_t id) 
 
 const char* const kSupportListNames[kSupportLists] = {"Mode01", "Mode02", "Mode21", "Mode30",
                                                       "Mode09"};
+const char* const kSupportTabNames[kSupportLists] = {"SID01", "SID02", "SID21", "SID30", "SID09"};
+
+namespace {
+
+std::string Hex2(int id) {
+  char hex[4];
+  std::snprintf(hex, sizeof hex, "%02X", id & 0xFF);
+  return hex;
+}
+
+template <std::size_t N>
+void TakeItems(std::vector<std::string>& out, const std::array<std::string, N>& names) {
+  out.clear();
+  out.reserve(N);
+  for (std::size_t i = 0; i < N; ++i) {
+    out.push_back(names[i].empty() ? "PID=" + Hex2(static_cast<int>(i)) + " " : names[i]);
+  }
+}
+
+}  // namespace
+
+std::string SupportItemHex(const SupportItems& items, int list, int id) {
+  if (list >= 0 && list < kSupportLists && id >= 0) {
+    const std::vector<std::string>& texts = items.Texts[list];
+    if (id < static_cast<int>(texts.size()) && texts[id].size() >= 6) {
+      return texts[id].substr(4, 2);
+    }
+  }
+  return Hex2(id);
+}
+
+SupportItems SupportItemsFrom(const PidNameLists& names) {
+  SupportItems items;
+  TakeItems(items.Texts[0], names.Sid01);
+  TakeItems(items.Texts[1], names.Sid02);
+  TakeItems(items.Texts[2], names.Sid21);
+  TakeItems(items.Texts[3], names.Sid30);
+  TakeItems(items.Texts[4], names.Sid09);
+  return items;
+}
 
 std::vector<int> SupportTicks::Ticked(int list) const {
   std::vector<int> out;
@@ -121,7 +161,8 @@ InfoView DecodeInfo(const std::uint8_t* store, SupportTicks& ticks) {
 }
 
 std::vector<std::string> InfoExportLines(std::string_view car, std::string_view ecuType,
-                                         const InfoView& view, const SupportTicks& ticks) {
+                                         const InfoView& view, const SupportTicks& ticks,
+                                         const SupportItems& items) {
   std::vector<std::string> lines;
   lines.push_back(std::string("Автомобиль: "_cpsv) + std::string(car));
   lines.push_back(std::string("Тип ECU: "_cpsv) + std::string(ecuType));
@@ -137,10 +178,8 @@ std::vector<std::string> InfoExportLines(std::string_view car, std::string_view 
     lines.push_back(std::string("Список PID у "_cpsv) + kSupportListNames[list] + ":");
     std::string line;
     for (int id : ticks.Ticked(list)) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%02X", id);
       line += ' ';
-      line += hex;
+      line += SupportItemHex(items, list, id);
       if (++written % 16 == 0) {
         lines.push_back(line);
         line.clear();
@@ -150,6 +189,12 @@ std::vector<std::string> InfoExportLines(std::string_view car, std::string_view 
     if (list + 1 < kSupportLists) lines.emplace_back();
   }
   return lines;
+}
+
+ExportResult WriteInfoExport(std::string_view car, std::string_view ecuType, const InfoView& view,
+                             const SupportTicks& ticks, const SupportItems& items,
+                             std::string_view folder) {
+  return WriteTextFile(InfoExportLines(car, ecuType, view, ticks, items), kInfoExportName, folder);
 }
 
 }  // namespace kestrel

@@ -1,7 +1,8 @@
 // The ECU information window's logic: what it shows, decoded from the
 // response store (identification, OBD type, oxygen sensors, the support
-// lists of services 01, 02, 21, 30 and 09), and the lines of "InfoECU.txt".
-// Texts are code page 1251.
+// lists of services 01, 02, 21, 30 and 09), the item texts of its check
+// lists, and the file "InfoECU.txt". TForm8 (screens/ecu_info.h) and
+// kestrel-cli's "info" both use it. Texts are code page 1251.
 #pragma once
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "config/parameter_lists.h"
+#include "screenlogic/export.h"
 
 namespace kestrel {
 
@@ -48,11 +50,35 @@ int DecodeSupportRange(std::array<bool, 256>& items, int itemCount, int base,
 
 // "Mode01", "Mode02", "Mode21", "Mode30", "Mode09".
 extern const char* const kSupportListNames[kSupportLists];
+// The tabs of the lists: "SID01", "SID02", "SID21", "SID30", "SID09".
+extern const char* const kSupportTabNames[kSupportLists];
+
+// The item texts of the five check lists: item i of a list stands for
+// identifier i and reads "PID=", i as two hex digits, a space and the name.
+struct SupportItems {
+  std::array<std::vector<std::string>, kSupportLists> Texts;
+  bool operator==(const SupportItems&) const = default;
+};
+
+// The items from the PID name lists of the last configuration load; an item
+// that no load has named yet reads "PID=<hex> ", as one without a definition.
+SupportItems SupportItemsFrom(const PidNameLists& names);
+
+// The two hex digits of identifier `id` of a list as the file writes them:
+// characters 5-6 of its item text (the number itself for a shorter text).
+std::string SupportItemHex(const SupportItems& items, int list, int id);
 
 // The lines of "InfoECU.txt": car, ECU type, identification, OBD type, the
 // sensor heading and texts, then the ticked identifiers of each list under
-// its heading, sixteen to a line counted over the whole file.
+// its heading, each as a space and the two hex digits at characters 5-6 of
+// its item text, sixteen to a line counted over the whole file.
 std::vector<std::string> InfoExportLines(std::string_view car, std::string_view ecuType,
-                                         const InfoView& view, const SupportTicks& ticks);
+                                         const InfoView& view, const SupportTicks& ticks,
+                                         const SupportItems& items);
+
+// Writes those lines into folder/"InfoECU.txt", replacing the file there.
+ExportResult WriteInfoExport(std::string_view car, std::string_view ecuType, const InfoView& view,
+                             const SupportTicks& ticks, const SupportItems& items,
+                             std::string_view folder = kExportFolder);
 
 }  // namespace kestrel

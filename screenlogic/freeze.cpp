@@ -32,4 +32,10 @@ std::string FreezeExportTitle(std::uint8_t frame) {
   return std::string("Стоп-Кадр №"_cpsv) + std::to_string(frame) + " параметров"_cp;
 }
 
+ExportResult WriteFreezeExport(std::string_view car, std::string_view ecuType, std::uint8_t frame,
+                               const ParameterTable& rows, std::string_view folder) {
+  return WriteTableExport(kExportFreeze, car, ecuType, FreezeExportTitle(frame), rows, true,
+                          folder);
+}
+
 }  // namespace kestrel

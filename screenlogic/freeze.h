@@ -1,13 +1,16 @@
 // The freeze-frame window's own logic: the frame number in its requests, the
-// preparation of a read and the export title. Its rows work like the live
-// table's (table_rows.h, with RowKeys::FreezeFrame).
+// preparation of a read and the export. Its rows work like the live table's
+// (table_rows.h, with RowKeys::FreezeFrame). TForm6 (screens/freeze_frames.h)
+// and kestrel-cli's "freeze" both use it.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "config/parameter_lists.h"
 #include "module/vorta.h"
+#include "screenlogic/export.h"
 
 namespace kestrel {
 
@@ -25,5 +28,11 @@ void PrepareFreezeRead(vorta::RequestTable& table, const ParameterTable& rows, s
 
 // "Стоп-Кадр №" + the frame number in decimal + " параметров" (code page 1251).
 std::string FreezeExportTitle(std::uint8_t frame);
+
+// The export of the window: the header with car, ECU type and the title of
+// `frame`, then every row in table order, inactive ones included, into the
+// next free "kadrM2_<n>.txt" of `folder`.
+ExportResult WriteFreezeExport(std::string_view car, std::string_view ecuType, std::uint8_t frame,
+                               const ParameterTable& rows, std::string_view folder = kExportFolder);
 
 }  // namespace kestrel

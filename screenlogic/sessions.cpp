@@ -31,6 +31,9 @@ void StartDashboardPolling() {
 }
 
 void StartFreezeRead(std::uint8_t frame) {
+  // The requests ask for the frame read even when a configuration load has
+  // put the file's frame numbers back since the number was chosen.
+  SetFreezeFrameNumber(RequestTables[kFreezeTable], frame);
   PrepareFreezeRead(RequestTables[kFreezeTable], FreezeRows, ResponseStore, frame);
   StartSession(RequestTables[kFreezeTable], LinkSettings.P2, 0);
 }

@@ -25,7 +25,8 @@ void StartLivePolling();
 // Dashboard: cyclic, every dashboard request.
 void StartDashboardPolling();
 
-// Freeze frames: one pass for `frame`; its Mode 02 slots are cleared first.
+// Freeze frames: one pass for `frame` (written into every request but the
+// first, as SetFreezeFrameNumber does); its Mode 02 slots are cleared first.
 void StartFreezeRead(std::uint8_t frame);
 
 // Trouble codes: one pass of the reading table (the code areas cleared

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "link/link_globals.h"
 #include "screenlogic/export.h"
@@ -106,6 +107,16 @@ std::vector<std::string> TableExportBody(const ParameterTable& rows, bool includ
     lines.push_back(KadrLine(c[kColNumber], c[kColCode], c[kColName], c[kColValue], c[kColUnit]));
   }
   return lines;
+}
+
+ExportResult WriteTableExport(ExportKind kind, std::string_view car, std::string_view ecuType,
+                              std::string_view title, const ParameterTable& rows,
+                              bool includeInactive, std::string_view folder) {
+  std::vector<std::string> lines = ExportHeader(car, ecuType, title);
+  std::vector<std::string> body = TableExportBody(rows, includeInactive);
+  lines.insert(lines.end(), std::make_move_iterator(body.begin()),
+               std::make_move_iterator(body.end()));
+  return WriteExport(kind, lines, folder);
 }
 
 }  // namespace kestrel

@@ -15,6 +15,7 @@
 #include "config/parameter_lists.h"
 #include "link/recording.h"
 #include "module/vorta.h"
+#include "screenlogic/export.h"
 
 namespace kestrel {
 
@@ -88,5 +89,11 @@ void SkipInactiveRows(vorta::RequestTable& table, const ParameterTable& rows);
 // The body of a table export: one KadrLine per row in table order, the
 // inactive rows only when `includeInactive` (the freeze-frame export).
 std::vector<std::string> TableExportBody(const ParameterTable& rows, bool includeInactive);
+
+// A whole table export: the ExportHeader with car, ECU type and title, then
+// TableExportBody, written into the next numbered file of `kind`.
+ExportResult WriteTableExport(ExportKind kind, std::string_view car, std::string_view ecuType,
+                              std::string_view title, const ParameterTable& rows,
+                              bool includeInactive, std::string_view folder = kExportFolder);
 
 }  // namespace kestrel

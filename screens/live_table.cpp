@@ -1,11 +1,9 @@
 #include "screens/live_table.h"
 
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QShowEvent>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -41,15 +39,9 @@ void Apply(QWidget* w, Enable e) {
 
 }  // namespace
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(ui::Text("Таблица параметров реального времени"_cpsv));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  QFont base(QStringLiteral("MS Sans Serif"));
-  base.setPixelSize(11);
-  setFont(base);
-  setFixedSize(kClientWidth, kClientHeight);
-
+TForm3::TForm3(QWidget* parent)
+    : ui::DiagnosticWindow(parent, "Таблица параметров реального времени"_cpsv, kClientWidth,
+                           kClientHeight) {
   StringGrid1 = new ParamGrid(this);
   StringGrid1->setGeometry(8, 8, 777, 382);
   connect(StringGrid1, &ParamGrid::TableDoubleClicked, this, &TForm3::StringGrid1DblClick);
@@ -58,11 +50,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
       MakeSpeedButton(this, 8, 400, 38, "Старт/стоп циклического опроса параметров"_cpsv);
   SpeedButton2 = MakeSpeedButton(this, 48, 400, 38, "Выход"_cpsv);
 
-  QFont labelFont(QStringLiteral("Times New Roman"));
-  labelFont.setPixelSize(15);
-  labelFont.setBold(true);
   const ui::StatusPair status =
-      ui::MakeStatusPair(this, 96, 422, 152, 640, labelFont, ui::Text("Простой"_cpsv));
+      ui::MakeStatusPair(this, 96, 422, 152, 640, ui::StatusFont(), ui::Text("Простой"_cpsv));
   Label1 = status.Caption;
   Label2 = status.Status;
 
@@ -79,10 +68,11 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Edit1->installEventFilter(this);
   SpeedButton10 = MakeSpeedButton(this, 488, 400, 19, "Включить режим теста"_cpsv);
   SpeedButton11 = MakeSpeedButton(this, 512, 400, 19, "Выключить режим теста"_cpsv);
-  SpeedButton6 = MakeSpeedButton(this, 648, 400, 19, "Показать все"_cpsv);
-  SpeedButton7 = MakeSpeedButton(this, 672, 400, 19, "Скрыть неактивные"_cpsv);
-  SpeedButton4 = MakeSpeedButton(this, 696, 400, 19, "Активизировать все"_cpsv);
-  SpeedButton5 = MakeSpeedButton(this, 720, 400, 19, "Деактивизировать все"_cpsv);
+  rowButtons_ = MakeRowButtons(this, 400);
+  SpeedButton6 = rowButtons_.ShowAll;
+  SpeedButton7 = rowButtons_.HideInactive;
+  SpeedButton4 = rowButtons_.ActivateAll;
+  SpeedButton5 = rowButtons_.DeactivateAll;
   SpeedButton3 = MakeSpeedButton(this, 744, 400, 38, "Копировать параметры в файл"_cpsv);
   for (QWidget* w : {static_cast<QWidget*>(SpeedButton8), static_cast<QWidget*>(SpeedButton9),
                      static_cast<QWidget*>(Edit1), static_cast<QWidget*>(SpeedButton10),
@@ -105,8 +95,6 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Timer1 = new QTimer(this);
   Timer1->setInterval(kTickMs);
   connect(Timer1, &QTimer::timeout, this, &TForm3::Timer1Timer);
-
-  changed_.reserve(kMaxRows);
 }
 
 TForm3::~TForm3() {
@@ -120,23 +108,14 @@ bool TForm3::Polling() const {
 
 // ---------------------------------------------------------------- opening and closing
 
-void TForm3::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!event->spontaneous()) FormActivate();
-}
-
 void TForm3::FormActivate() {
-  ui::FixAndCentre(this, kClientWidth, kClientHeight);
   StringGrid1->Bind(&LiveRows);
   ResetValueCache();
   StringGrid1->ApplyColumnWidths();
   SyncTestSelector();
   SetGlyph(SpeedButton2, "exit.bmp");
   SetGlyph(SpeedButton3, "copy.bmp");
-  SetGlyph(SpeedButton4, "activall.bmp");
-  SetGlyph(SpeedButton5, "deactall.bmp");
-  SetGlyph(SpeedButton6, "showall.bmp");
-  SetGlyph(SpeedButton7, "hideinact.bmp");
+  SetRowButtonGlyphs(rowButtons_);
   SetGlyph(SpeedButton8, "on.bmp");
   SetGlyph(SpeedButton9, "off.bmp");
   SetGlyph(SpeedButton10, "teston.bmp");
@@ -150,18 +129,8 @@ void TForm3::FormClose() {
   Timer1->stop();
 }
 
-void TForm3::closeEvent(QCloseEvent* event) {
-  FormClose();
-  QDialog::closeEvent(event);
-}
-
-void TForm3::done(int result) {
-  FormClose();
-  QDialog::done(result);
-}
-
 void TForm3::ResetValueCache() {
-  ResetRowValues(LiveRows, valueCache_);
+  StringGrid1->ResetValues();
 }
 
 void TForm3::SyncTestSelector() {
@@ -234,50 +203,36 @@ void TForm3::Timer1Timer() {
     SetStartGlyph(false);
   }
 
-  changed_.clear();
-  RefreshRowValues(LiveRows, ResponseBlock, VehicleModule.PIDVAL, RowKeys::Live(), valueCache_,
-                   changed_);
-  for (int row : changed_) StringGrid1->ValueChanged(row);
+  StringGrid1->RefreshValues(RowKeys::Live());
 }
 
 // ---------------------------------------------------------------- rows
 
 void TForm3::StringGrid1DblClick() {
-  if (!NoLink(LinkStatus.load())) return;
-  ToggleRequestRows(LiveRows, StringGrid1->SelectedRow());
-  StringGrid1->RepaintAll();
+  StringGrid1->ToggleSelectedRequest();
 }
 
 void TForm3::SpeedButton4Click() {
-  if (!NoLink(LinkStatus.load())) return;
-  SetAllInactive(LiveRows, false);
-  StringGrid1->ShowAllRows();
+  StringGrid1->ActivateAll();
 }
 
 void TForm3::SpeedButton5Click() {
-  if (!NoLink(LinkStatus.load())) return;
-  SetAllInactive(LiveRows, true);
-  StringGrid1->RepaintAll();
+  StringGrid1->DeactivateAll();
 }
 
 void TForm3::SpeedButton6Click() {
-  if (!NoLink(LinkStatus.load())) return;
-  StringGrid1->ShowAllRows();
+  StringGrid1->ShowAll();
 }
 
 void TForm3::SpeedButton7Click() {
-  if (!NoLink(LinkStatus.load())) return;
-  StringGrid1->HideInactiveRows();
+  StringGrid1->HideInactive();
 }
 
 // ---------------------------------------------------------------- export
 
 void TForm3::SpeedButton3Click() {
-  std::vector<std::string> lines = ExportHeader(CarName, EcuType, LiveExportTitle());
-  std::vector<std::string> body = TableExportBody(LiveRows, false);
-  lines.insert(lines.end(), std::make_move_iterator(body.begin()),
-               std::make_move_iterator(body.end()));
-  const ExportResult result = WriteExport(kExportLive, lines);
+  const ExportResult result =
+      WriteTableExport(kExportLive, CarName, EcuType, LiveExportTitle(), LiveRows, false);
   if (!result.ok) ui::ShowErrorBox(this, result.error);
 }
 

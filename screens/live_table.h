@@ -4,13 +4,14 @@
 // the ECU's actuator tests are run from here through the vehicle module.
 #pragma once
 
-#include <QDialog>
 #include <string>
 #include <vector>
 
 #include "module/vorta.h"
 #include "screenlogic/live.h"
 #include "screenlogic/table_rows.h"
+#include "screens/param_grid.h"
+#include "uikit/widgets.h"
 
 class QComboBox;
 class QLabel;
@@ -20,9 +21,7 @@ class QToolButton;
 
 namespace kestrel {
 
-class ParamGrid;
-
-class TForm3 : public QDialog {
+class TForm3 : public ui::DiagnosticWindow {
   Q_OBJECT
 
  public:
@@ -33,30 +32,30 @@ class TForm3 : public QDialog {
   ~TForm3() override;
 
   // Handlers, named after their controls.
-  void FormActivate();         // opening: rows, column widths, glyphs, timer on
-  void FormClose();            // closing: polling stops, timer off
-  void Timer1Timer();          // the tick
-  void SpeedButton1Click();    // start/stop
-  void SpeedButton2Click();    // exit
-  void SpeedButton3Click();    // copy to file
-  void SpeedButton4Click();    // activate all
-  void SpeedButton5Click();    // deactivate all
-  void SpeedButton6Click();    // show all
-  void SpeedButton7Click();    // hide inactive
-  void SpeedButton8Click();    // switch the test on
-  void SpeedButton9Click();    // switch the test off
-  void SpeedButton10Click();   // test mode on
-  void SpeedButton11Click();   // test mode off
-  void ComboBox1Change();      // test selected
-  void Edit1DblClick();        // send the typed value
-  void StringGrid1DblClick();  // toggle the rows of the selected row's request
+  void FormActivate() override;  // opening: rows, column widths, glyphs, timer on
+  void FormClose() override;     // closing: polling stops, timer off
+  void Timer1Timer();            // the tick
+  void SpeedButton1Click();      // start/stop
+  void SpeedButton2Click();      // exit
+  void SpeedButton3Click();      // copy to file
+  void SpeedButton4Click();      // activate all
+  void SpeedButton5Click();      // deactivate all
+  void SpeedButton6Click();      // show all
+  void SpeedButton7Click();      // hide inactive
+  void SpeedButton8Click();      // switch the test on
+  void SpeedButton9Click();      // switch the test off
+  void SpeedButton10Click();     // test mode on
+  void SpeedButton11Click();     // test mode off
+  void ComboBox1Change();        // test selected
+  void Edit1DblClick();          // send the typed value
+  void StringGrid1DblClick();    // toggle the rows of the selected row's request
 
   // Forgets every value text shown, so the next tick writes every row anew.
   // Done on every opening: the configuration may have been reloaded meanwhile.
   void ResetValueCache();
 
   // State, readable by tests.
-  const ValueCacheArray& ValueCache() const { return valueCache_; }
+  const ValueCacheArray& ValueCache() const { return StringGrid1->ValueCache(); }
   const vorta::TestRequest& CurrentTest() const { return testRequest_; }
   const std::string& ValueHint() const { return valueHint_; }  // code page 1251
   bool Polling() const;
@@ -81,9 +80,6 @@ class TForm3 : public QDialog {
   QTimer* Timer1 = nullptr;
 
  protected:
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void done(int result) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -92,10 +88,9 @@ class TForm3 : public QDialog {
   void SyncTestSelector();
   void CallTest();  // ACTTESTProc with testRequest_; nothing without a module
 
-  ValueCacheArray valueCache_;
+  RowButtons rowButtons_;
   vorta::TestRequest testRequest_{};
   std::string valueHint_;
-  std::vector<int> changed_;
   std::vector<std::string> selectorItems_;
 };
 

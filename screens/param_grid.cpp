@@ -3,12 +3,19 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <algorithm>
 #include <cmath>
 
+#include "common/cp1251.h"
+#include "config/module_binding.h"
+#include "link/link_globals.h"
 #include "uikit/ui_support.h"
+#include "uikit/widgets.h"
 
 namespace kestrel {
+
+using namespace cp1251_literals;
 
 namespace {
 
@@ -73,7 +80,10 @@ ParamGridDelegate::ParamGridDelegate(ParamGrid* grid) : QStyledItemDelegate(grid
 void ParamGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
   ParamGridModel* model = grid_->Model();
-  const QRect cell = option.rect.adjusted(0, 0, -1, -1);  // the last column and row are the frame
+  // With grid lines the view draws the frame outside option.rect; otherwise
+  // the last column and row of the rectangle are this cell's frame.
+  const bool ownFrame = !grid_->showGrid();
+  const QRect cell = ownFrame ? option.rect.adjusted(0, 0, -1, -1) : option.rect;
   painter->save();
   painter->fillRect(option.rect, kWhite);
   painter->setClipRect(cell);
@@ -89,19 +99,24 @@ void ParamGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->drawRect(cell.adjusted(0, 0, -1, -1));
   }
   painter->setClipping(false);
-  // The frame: right and bottom lines of this cell; its neighbours draw the others.
-  painter->setPen(kSilver);
-  painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
-  painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+  if (ownFrame) {
+    // The frame: right and bottom lines of this cell; its neighbours draw the others.
+    painter->setPen(kSilver);
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+  }
   painter->restore();
 }
 
 // ---------------------------------------------------------------- view
 
-ParamGrid::ParamGrid(QWidget* parent) : QTableView(parent), model_(this), delegate_(this) {
+ParamGrid::ParamGrid(QWidget* parent, ParamGridOptions options)
+    : QTableView(parent), model_(this), delegate_(this) {
   setModel(&model_);
   setItemDelegate(&delegate_);
-  setShowGrid(false);
+  setShowGrid(options.GridLines);
+  setGridStyle(Qt::SolidLine);
+  verticalScrollBar()->setTracking(options.ThumbTracking);
   horizontalHeader()->hide();
   verticalHeader()->hide();
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -124,6 +139,9 @@ ParamGrid::ParamGrid(QWidget* parent) : QTableView(parent), model_(this), delega
   QPalette pal = palette();
   pal.setColor(QPalette::Base, kWhite);
   setPalette(pal);
+  // The grid lines in the silver of the cells' own frames.
+  if (options.GridLines) setStyleSheet(QStringLiteral("QTableView { gridline-color: #C0C0C0; }"));
+  changed_.reserve(kMaxRows);
 }
 
 void ParamGrid::Bind(ParameterTable* table) {
@@ -176,6 +194,55 @@ void ParamGrid::HideInactiveRows() {
   RepaintAll();
 }
 
+bool ParamGrid::ToggleSelectedRequest() {
+  if (table_ == nullptr || !NoLink(LinkStatus.load())) return false;
+  ToggleRequestRows(*table_, selectedRow_);
+  RepaintAll();
+  return true;
+}
+
+bool ParamGrid::ActivateAll() {
+  if (table_ == nullptr || !NoLink(LinkStatus.load())) return false;
+  SetAllInactive(*table_, false);
+  ShowAllRows();
+  return true;
+}
+
+bool ParamGrid::DeactivateAll() {
+  if (table_ == nullptr || !NoLink(LinkStatus.load())) return false;
+  SetAllInactive(*table_, true);
+  RepaintAll();
+  return true;
+}
+
+bool ParamGrid::ShowAll() {
+  if (!NoLink(LinkStatus.load())) return false;
+  ShowAllRows();
+  return true;
+}
+
+bool ParamGrid::HideInactive() {
+  if (!NoLink(LinkStatus.load())) return false;
+  HideInactiveRows();
+  return true;
+}
+
+void ParamGrid::RefreshValues(RowKeys keys) {
+  if (table_ == nullptr) return;
+  changed_.clear();
+  RefreshRowValues(*table_, ResponseBlock, VehicleModule.PIDVAL, keys, valueCache_, changed_);
+  for (int row : changed_) ValueChanged(row);
+}
+
+void ParamGrid::ResetValues() {
+  if (table_ == nullptr) {
+    valueCache_ = {};
+    return;
+  }
+  ResetRowValues(*table_, valueCache_);
+  for (int r = 0; r < model_.rowCount(); ++r) model_.UpdateValue(r);
+}
+
 void ParamGrid::SelectCell(int row, int column) {
   setCurrentIndex(model_.index(row, column));
 }
@@ -188,6 +255,24 @@ void ParamGrid::mouseDoubleClickEvent(QMouseEvent* event) {
 void ParamGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
   QTableView::currentChanged(current, previous);
   if (current.isValid()) selectedRow_ = current.row();
+}
+
+// ---------------------------------------------------------------- row buttons
+
+RowButtons MakeRowButtons(QWidget* window, int y) {
+  RowButtons b;
+  b.ShowAll = ui::MakeSpeedButton(window, 648, y, 19, "Показать все"_cpsv);
+  b.HideInactive = ui::MakeSpeedButton(window, 672, y, 19, "Скрыть неактивные"_cpsv);
+  b.ActivateAll = ui::MakeSpeedButton(window, 696, y, 19, "Активизировать все"_cpsv);
+  b.DeactivateAll = ui::MakeSpeedButton(window, 720, y, 19, "Деактивизировать все"_cpsv);
+  return b;
+}
+
+void SetRowButtonGlyphs(const RowButtons& b) {
+  ui::SetGlyph(b.ActivateAll, "activall.bmp");
+  ui::SetGlyph(b.DeactivateAll, "deactall.bmp");
+  ui::SetGlyph(b.ShowAll, "showall.bmp");
+  ui::SetGlyph(b.HideInactive, "hideinact.bmp");
 }
 
 }  // namespace kestrel

@@ -1,7 +1,9 @@
 #include "uikit/widgets.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QLabel>
+#include <QShowEvent>
 #include <QToolButton>
 #include <algorithm>
 
@@ -11,6 +13,42 @@
 #include "uikit/ui_support.h"
 
 namespace kestrel::ui {
+
+DiagnosticWindow::DiagnosticWindow(QWidget* parent, std::string_view title, int clientWidth,
+                                   int clientHeight)
+    : QDialog(parent), clientWidth_(clientWidth), clientHeight_(clientHeight) {
+  setWindowTitle(Text(title));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  QFont base(QStringLiteral("MS Sans Serif"));
+  base.setPixelSize(11);
+  setFont(base);
+  setFixedSize(clientWidth, clientHeight);
+}
+
+void DiagnosticWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (event->spontaneous()) return;
+  FixAndCentre(this, clientWidth_, clientHeight_);
+  FormActivate();
+}
+
+void DiagnosticWindow::closeEvent(QCloseEvent* event) {
+  FormClose();
+  QDialog::closeEvent(event);
+}
+
+void DiagnosticWindow::done(int result) {
+  FormClose();
+  QDialog::done(result);
+}
+
+QFont StatusFont() {
+  QFont font(QStringLiteral("Times New Roman"));
+  font.setPixelSize(15);
+  font.setBold(true);
+  return font;
+}
 
 QToolButton* MakeSpeedButton(QWidget* parent, int x, int y, int size, std::string_view hint) {
   auto* b = new QToolButton(parent);

@@ -1,18 +1,46 @@
-// Widgets every window builds the same way: speed buttons with glyphs from
-// the folder "pic", the "K-Line:" status pair, and a control enabled or left
-// as it is by a tick's decision.
+// Widgets every window builds the same way: the frame of a diagnostic
+// window, speed buttons with glyphs from the folder "pic", the "K-Line:"
+// status pair, and a control enabled or left as it is by a tick's decision.
 #pragma once
 
+#include <QDialog>
+#include <QFont>
 #include <QString>
 #include <cstdint>
 #include <string_view>
 
-class QFont;
+class QCloseEvent;
 class QLabel;
+class QShowEvent;
 class QToolButton;
 class QWidget;
 
 namespace kestrel::ui {
+
+// A diagnostic window: a modal dialog with a title bar, system menu and close
+// button only, of a fixed client size, in the windows' base font (MS Sans
+// Serif 11 px), titled with a code page 1251 text. Each time the program
+// shows it (not when a minimised window comes back) it is fixed and centred
+// and FormActivate runs; the close button, Escape and done() run FormClose.
+class DiagnosticWindow : public QDialog {
+ public:
+  DiagnosticWindow(QWidget* parent, std::string_view title, int clientWidth, int clientHeight);
+
+  virtual void FormActivate() = 0;
+  virtual void FormClose() = 0;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void done(int result) override;
+
+ private:
+  int clientWidth_;
+  int clientHeight_;
+};
+
+// The font of the "K-Line:" status pair: Times New Roman bold 15 px.
+QFont StatusFont();
 
 // A flat button without focus at x, y, size x size, with its hint (code page
 // 1251). Large buttons (38 px) take a 32 px glyph, small ones (19 px) 15 px.

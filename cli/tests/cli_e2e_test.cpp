@@ -1,6 +1,7 @@
 // kestrel-cli against kestrel-ecusim over a pseudo-terminal, for every
 // shipped configuration: live values, trouble codes with their descriptions,
-// ECU information; and the exit statuses of the error paths.
+// a freeze frame, ECU information with its file; the freeze-frame files; and
+// the exit statuses of the error paths.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "common/cp1251.h"
+#include "tests/support/support.h"
 
 extern char** environ;
 
@@ -152,6 +155,30 @@ class CliE2eTest : public ::testing::Test {
 
   static double Number(const std::string& text) { return std::stod(text); }
 
+  // A file the CLI wrote into Kadr/, as UTF-8 lines; every line ends with CR LF.
+  std::vector<std::string> KadrLines(const std::string& name) const {
+    std::vector<std::string> lines = kestrel::testing::ReadCrLfLines(dir_ / "Kadr" / name);
+    for (std::string& line : lines) line = kestrel::cp1251::ToUtf8(line);
+    return lines;
+  }
+
+  // "InfoECU.txt" against what "info" printed: the identification and the
+  // same identifiers under each heading.
+  void CheckInfoFile(const std::string& printed, const std::string& ident) {
+    const std::vector<std::string> lines = KadrLines("InfoECU.txt");
+    ASSERT_GT(lines.size(), 9u);
+    EXPECT_EQ(lines[2], "ID ECU:" + ident);
+    std::string lists;  // the file's lists, one a line as "info" prints them
+    for (const std::string& line : lines) {
+      if (line.rfind("Список PID у ", 0) == 0) {
+        lists += (lists.empty() ? "" : "\n") + line;
+      } else if (!lists.empty()) {
+        lists += line;
+      }
+    }
+    EXPECT_NE(printed.find(lists + "\n"), std::string::npos) << lists;
+  }
+
   // Live values, codes with descriptions and ECU information of one
   // configuration against its scenario.
   void CheckConfiguration(const std::string& config, const std::string& scenario,
@@ -190,8 +217,16 @@ class CliE2eTest : public ::testing::Test {
     EXPECT_NE(dtc.out.find("P0500\tДатчик скорости автомобиля: неисправность\n"),
               std::string::npos);
 
-    Result info = Cli({"--config", "ECU/" + config, "--port", pty, "info"});
+    // Frame 1 was stored while driving.
+    Result freeze = Cli({"--config", "ECU/" + config, "--port", pty, "freeze", "--frame", "1"});
+    ASSERT_EQ(freeze.status, 0) << freeze.err;
+    EXPECT_GT(Number(Value(freeze.out, "020C", "Обороты двигателя")), 1000) << freeze.out;
+    EXPECT_EQ(Number(Value(freeze.out, "020D", "Скорость автомобиля")), 40.0);
+
+    Result info = Cli({"--config", "ECU/" + config, "--port", pty, "info", "--export"});
     ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("Записан файл Kadr/InfoECU.txt\n"), std::string::npos);
+    CheckInfoFile(info.out, ident);
     EXPECT_NE(info.out.find("ID ECU:\t" + ident + "\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("Тип OBD:\tJOBD и OBDII\n"), std::string::npos);
     EXPECT_NE(info.out.find("\t№1 После двигателя (Головка 1)\n"), std::string::npos);
@@ -221,10 +256,24 @@ TEST_F(CliE2eTest, CarinaIso9141) {
 TEST_F(CliE2eTest, FreezeFrameClearAndDashboard) {
   const std::string pty = StartSimulator("camry_2az_fast");
   ASSERT_FALSE(pty.empty());
-  Result freeze = Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "--log", "freeze"});
+  Result freeze =
+      Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "--log", "freeze", "--export"});
   ASSERT_EQ(freeze.status, 0) << freeze.err;
   EXPECT_EQ(Value(freeze.out, "0202", "Код, сохранивший стоп-кадр"), "P0171");
-  EXPECT_GT(Number(Value(freeze.out, "020C", "Обороты двигателя")), 500);
+  const std::string rpm = Value(freeze.out, "020C", "Обороты двигателя");
+  EXPECT_GT(Number(rpm), 500);
+  // The window's file, with the values printed.
+  const std::vector<std::string> kadr = KadrLines("kadrM2_1.txt");
+  // Every row printed (the last line printed names the file), after the header.
+  const auto rows =
+      static_cast<std::size_t>(std::count(freeze.out.begin(), freeze.out.end(), '\n'));
+  ASSERT_EQ(kadr.size(), 6u + rows - 1);
+  EXPECT_EQ(kadr[4], "Стоп-Кадр №0 параметров");
+  const auto line = std::find_if(kadr.begin(), kadr.end(), [](const std::string& l) {
+    return l.find(" 020C Обороты двигателя") != std::string::npos;
+  });
+  ASSERT_NE(line, kadr.end());
+  EXPECT_NE(line->find(" " + rpm + " об/мин"), std::string::npos) << *line;
   // --log wrote the exchange log.
   bool logged = false;
   for (const auto& e : fs::directory_iterator(dir_ / "Kadr")) logged = logged || e.file_size() > 0;

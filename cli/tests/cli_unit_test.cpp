@@ -25,9 +25,12 @@ TEST(CliOptions, GlobalOptionsCommandsAndTheirArguments) {
   EXPECT_EQ(r.Opts.Cmd, Command::Live);
   EXPECT_EQ(r.Opts.Passes, 0u);
 
-  r = Parse({"freeze", "--frame", "255"});
+  r = Parse({"freeze", "--frame", "255", "--export"});
   ASSERT_TRUE(r.Ok);
   EXPECT_EQ(r.Opts.Frame, 255u);
+  EXPECT_TRUE(r.Opts.Export);
+  EXPECT_TRUE(Parse({"info", "--export"}).Opts.Export);
+  EXPECT_FALSE(Parse({"info"}).Opts.Export);
   EXPECT_EQ(r.Opts.Config, "ecu.ini");
   r = Parse({"clear", "--reset"});
   ASSERT_TRUE(r.Ok);
@@ -47,6 +50,7 @@ TEST(CliOptions, UsageErrors) {
   EXPECT_FALSE(Parse({"live", "--frame", "1"}).Ok);  // option of another command
   EXPECT_FALSE(Parse({"dtc", "--reset"}).Ok);
   EXPECT_FALSE(Parse({"clear", "--export"}).Ok);
+  EXPECT_FALSE(Parse({"live", "--export"}).Ok);  // no export file for this command
   EXPECT_FALSE(Parse({"info", "extra"}).Ok);
 }
 

@@ -72,7 +72,16 @@ TEST_F(EcuInfoTest, ExportBreaksTheLineAfterEvery16thIdentifierOverTheWholeFile)
   v.Ident = "89661";
   v.ObdType = "JOBD"_cp;
   v.Sensors = {"№1"_cp};
-  const std::vector<std::string> lines = InfoExportLines("Car", "ECU", v, ticks_);
+  // The identifiers come from the item texts; those no load has named read
+  // "PID=<hex> " like an item without a definition.
+  auto names = std::make_unique<PidNameLists>();
+  names->Sid01[0x0C] = "PID=0C Обороты двигателя"_cp;
+  const SupportItems items = SupportItemsFrom(*names);
+  EXPECT_EQ(items.Texts[0][0x0C], names->Sid01[0x0C]);
+  EXPECT_EQ(items.Texts[0][0x1F], "PID=1F ");
+  EXPECT_EQ(items.Texts[4].size(), 33u);
+  EXPECT_EQ(items.Texts[4][0x20], "PID=20 ");
+  const std::vector<std::string> lines = InfoExportLines("Car", "ECU", v, ticks_, items);
   const std::vector<std::string> expected = {
       "Автомобиль: Car"_cp,
       "Тип ECU: ECU"_cp,

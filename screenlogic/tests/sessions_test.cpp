@@ -37,6 +37,22 @@ TEST_F(Tables, FreezeFrameNumberGoesIntoEveryRequestButTheFirst) {
   table->Count = 1;  // a single request keeps its frame number
   SetFreezeFrameNumber(*table, 9);
   EXPECT_EQ(table->Entries[0].Data[5], 5);
+  table->Count = 0;
+  SetFreezeFrameNumber(*table, 9);
+  EXPECT_EQ(table->Entries[0].Data[5], 5);
+  EXPECT_EQ(table->Entries[1].Data[5], 3);
+
+  // Entries 2 to Count exactly, also past 256 requests (Count 256 is not "none").
+  for (int count : {256, 257, 1001}) {
+    table->Count = static_cast<std::uint16_t>(count);
+    SetFreezeFrameNumber(*table, static_cast<std::uint8_t>(count % 200));
+    EXPECT_EQ(table->Entries[0].Data[5], 5) << count;
+    EXPECT_EQ(table->Entries[1].Data[5], count % 200) << count;
+    EXPECT_EQ(table->Entries[count - 1].Data[5], count % 200) << count;
+    if (count < vorta::kMaxRequests) {
+      EXPECT_EQ(table->Entries[count].Data[5], 0) << count;
+    }
+  }
 }
 
 TEST_F(Tables, FreezeReadClearsOnlyItsFrameAndLeavesOutInactiveRows) {

@@ -1,5 +1,6 @@
 #include "tests/support/support.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -56,6 +57,21 @@ std::vector<std::string> ReadLinesUtf8(const fs::path& file) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(cp1251::ToUtf8(line));
     start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> ReadCrLfLines(const fs::path& file) {
+  const std::string bytes = ReadRaw(file);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t end = bytes.find("\r\n", at);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "a line without CR LF in " << file;
+      break;
+    }
+    lines.push_back(bytes.substr(at, end - at));
+    at = end + 2;
   }
   return lines;
 }

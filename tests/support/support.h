@@ -35,6 +35,9 @@ std::string ReadRaw(const std::filesystem::path& file);
 void WriteCp1251(const std::filesystem::path& file, const std::vector<std::string>& lines);
 // Reads a code page 1251 file as UTF-8 lines (line ends removed).
 std::vector<std::string> ReadLinesUtf8(const std::filesystem::path& file);
+// Reads a file's lines as stored (code page 1251) where every line must end
+// with CR LF; a line without one fails the test.
+std::vector<std::string> ReadCrLfLines(const std::filesystem::path& file);
 
 // Looks at `done` every 2 ms until it holds (true) or `timeoutMs` pass (false).
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);

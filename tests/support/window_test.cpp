@@ -52,6 +52,7 @@ void WindowTest::SetUp() {
 }
 
 void WindowTest::TearDown() {
+  window_.reset();
   StopSession();
   if (previousFactory_) SetPortFactory(previousFactory_);
   previousFactory_ = {};

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QString>
+#include <QWidget>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,8 +45,9 @@ class WindowTest : public ::testing::Test {
   // Link idle with settings the simulated ECU accepts at once (fast init,
   // ECU 10, tester F1, COM1), empty response store, export counters 0.
   void SetUp() override;
-  // Ends any session and restores the port factory and the error box. A
-  // derived fixture destroys its window first.
+  // Destroys the window of OpenWindow, ends any session and restores the
+  // port factory and the error box. A derived fixture destroys a window of
+  // its own first.
   void TearDown() override;
 
   // The simulated car of `scenario` behind the port factory.
@@ -53,11 +56,24 @@ class WindowTest : public ::testing::Test {
 
   const std::filesystem::path& Dir() const { return dir_->Path(); }
 
+  // A new window of type W, shown as the program shows it (so it activates)
+  // and kept until TearDown, which destroys it before anything else.
+  template <typename W>
+  W& OpenWindow() {
+    auto window = std::make_unique<W>();
+    W& shown = *window;
+    window_ = std::move(window);
+    shown.show();
+    QApplication::processEvents();
+    return shown;
+  }
+
   std::shared_ptr<ecusim::SimEcu> ecu_;
   FrameLog frames_;
   std::vector<QString> errors_;  // texts of the error boxes shown
 
  private:
+  std::unique_ptr<QWidget> window_;
   std::unique_ptr<ScratchDir> dir_;
   PortFactory previousFactory_;
   ui::ErrorBoxHandler previousHandler_;
