@@ -126,6 +126,7 @@ void TForm3::FormActivate() {
 
 void TForm3::FormClose() {
   RunFlag.store(0);  // the running session finishes its pass and ends
+  startPending_ = false;
   Timer1->stop();
 }
 
@@ -157,8 +158,9 @@ void TForm3::SetStartGlyph(bool polling) {
 // ---------------------------------------------------------------- start/stop
 
 void TForm3::SpeedButton1Click() {
-  if (RunFlag.load() != 0) {
+  if (RunFlag.load() != 0 || startPending_) {
     RunFlag.store(0);
+    startPending_ = false;
     SetStartGlyph(false);
     return;
   }
@@ -168,8 +170,14 @@ void TForm3::SpeedButton1Click() {
   SetStartGlyph(true);
   // The previous session must have ended before RunFlag is set again: a
   // cyclic session that still runs its last pass would otherwise see the flag
-  // and go on cycling. The start waits for it, sleeping between looks.
-  StartLivePolling();
+  // and go on cycling. Rather than block the window for that pass (seconds
+  // with a long request list, while it still showed the old exchange), the
+  // start waits for the tick that sees the link idle.
+  if (NoLink(LinkStatus.load())) {
+    StartLivePolling();
+  } else {
+    startPending_ = true;
+  }
 }
 
 void TForm3::SpeedButton2Click() {
@@ -191,6 +199,10 @@ void TForm3::ApplyControls(const LiveControls& c) {
 }
 
 void TForm3::Timer1Timer() {
+  if (startPending_ && NoLink(LinkStatus.load())) {
+    startPending_ = false;
+    StartLivePolling();
+  }
   const std::uint16_t status = LinkStatus.load();
   ui::ShowLinkStatus(Label2, status, LinkError.load());
 

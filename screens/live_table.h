@@ -59,6 +59,7 @@ class TForm3 : public ui::DiagnosticWindow {
   const vorta::TestRequest& CurrentTest() const { return testRequest_; }
   const std::string& ValueHint() const { return valueHint_; }  // code page 1251
   bool Polling() const;
+  bool StartPending() const { return startPending_; }
 
   // The controls, for the main window's tests and screenshots.
   ParamGrid* StringGrid1 = nullptr;
@@ -89,6 +90,10 @@ class TForm3 : public ui::DiagnosticWindow {
   void CallTest();  // ACTTESTProc with testRequest_; nothing without a module
 
   RowButtons rowButtons_;
+  // Start was pressed while the previous session still ran its last pass:
+  // the tick starts polling once the link is idle, so the window never
+  // blocks waiting for it.
+  bool startPending_ = false;
   vorta::TestRequest testRequest_{};
   std::string valueHint_;
   std::vector<std::string> selectorItems_;
