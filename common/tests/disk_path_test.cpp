@@ -5,9 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "common/cp1251.h"
+#include "tests/support/support.h"
 
 namespace {
 
@@ -21,22 +23,17 @@ namespace cp = kestrel::cp1251;
 class DiskPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kestrel-paths-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
+    scratch_ = std::make_unique<kestrel::testing::ScratchDir>("kestrel-paths");
+    dir_ = scratch_->Path();
     for (const char* f : {"ECU/TOYOTA/dtc.ini", "ECU/Королла/VORTA.ini", "ECU/ЁЛКА.ini",
                           "ECU/Иж.ini", "ECU/Toyota/other", "ECU/\xCA\xE0\xEC\xF0\xE8.ini"}) {
       fs::create_directories(fs::path(f).parent_path());
       std::ofstream(f) << "x";
     }
   }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  fs::path dir_, old_;
+  void TearDown() override { scratch_.reset(); }
+  std::unique_ptr<kestrel::testing::ScratchDir> scratch_;
+  fs::path dir_;
 };
 
 TEST_F(DiskPathTest, ProgramPathsFindTheirFilesOnDisk) {

@@ -32,12 +32,12 @@ class CatalogueTest : public ConfigTest {
  protected:
   void WriteEcuFolder() {
     WriteDefinitions({"0105", "Температура ОЖ", "°C", "00", "0902", "VIN", "", "00"});
-    WriteLines("ECU/TEST/dtc.ini", {"0171", "Бедная смесь", "0300", "Пропуски зажигания"});
+    WriteCp1251("ECU/TEST/dtc.ini", {"0171", "Бедная смесь", "0300", "Пропуски зажигания"});
   }
 };
 
 TEST_F(CatalogueTest, TroubleCodeTextsEdgeCases) {
-  WriteLines("d1.ini", {"0171", "Первый", "0420", "Катализатор", "0171", "Второй", "05"});
+  WriteCp1251("d1.ini", {"0171", "Первый", "0420", "Катализатор", "0171", "Второй", "05"});
   ASSERT_TRUE(LoadDtcTextsFrom("d1.ini").Ok());
   ASSERT_EQ(DtcTexts.Count, 4);
   EXPECT_EQ(Utf8(*DtcTexts.Find(0x0171)), "Первый");  // the first of two
@@ -50,7 +50,7 @@ TEST_F(CatalogueTest, TroubleCodeTextsEdgeCases) {
   EXPECT_EQ(DtcTexts.Count, 0);
   EXPECT_EQ(DtcTexts.Find(0x0171), nullptr);  // nothing left of the earlier file
 
-  WriteLines("lower.ini", {"p0171", "строчные"});
+  WriteCp1251("lower.ini", {"p0171", "строчные"});
   ASSERT_TRUE(LoadDtcTextsFrom("lower.ini").Ok());
   EXPECT_EQ(DtcTexts.Count, 1);
   EXPECT_EQ(LoadDtcTextsFrom("none.ini").Result, LoadResult::Missing);
@@ -64,12 +64,12 @@ TEST_F(CatalogueTest, MoreThan1001TextsAreRefused) {
     lines.push_back(code);
     lines.push_back("t");
   }
-  WriteLines("full.ini", lines);
+  WriteCp1251("full.ini", lines);
   ASSERT_TRUE(LoadDtcTextsFrom("full.ini").Ok());
   EXPECT_EQ(DtcTexts.Count, 1001);
   lines.push_back("1001");
   lines.push_back("лишний");
-  WriteLines("over.ini", lines);
+  WriteCp1251("over.ini", lines);
   const LoadOutcome out = LoadDtcTextsFrom("over.ini");
   ASSERT_EQ(out.Result, LoadResult::Failed);
   EXPECT_EQ(out.Line, 2003);
@@ -78,9 +78,9 @@ TEST_F(CatalogueTest, MoreThan1001TextsAreRefused) {
 }
 
 TEST_F(CatalogueTest, ListingColumnsAndOrder) {
-  WriteLines("ECU/b_corolla.ini", {"Corolla", "4A-FE"});
-  WriteLines("ECU/A_Camry.INI", {"Камри"});  // no second line
-  WriteLines("ECU/notes.txt", {"x"});
+  WriteCp1251("ECU/b_corolla.ini", {"Corolla", "4A-FE"});
+  WriteCp1251("ECU/A_Camry.INI", {"Камри"});  // no second line
+  WriteCp1251("ECU/notes.txt", {"x"});
   std::filesystem::create_directories("ECU/TOYOTA");
   const auto rows = ListCatalogue();
   ASSERT_EQ(rows.size(), 2u);
@@ -97,7 +97,7 @@ TEST_F(CatalogueTest, ListingColumnsAndOrder) {
 
 TEST_F(CatalogueTest, ChoiceLoadsConfigurationTextsAndNames) {
   WriteEcuFolder();
-  WriteLines("ECU/CAR.ini", ConfigText{}.Lines());
+  WriteCp1251("ECU/CAR.ini", ConfigText{}.Lines());
   const ConfigOutcome out = LoadChosenConfiguration(true, "CAR.ini");
   EXPECT_FALSE(out.Quit);
   EXPECT_EQ(out.Error, "");
@@ -109,7 +109,7 @@ TEST_F(CatalogueTest, ChoiceLoadsConfigurationTextsAndNames) {
 
 TEST_F(CatalogueTest, ChoiceQuitDecisions) {
   WriteEcuFolder();
-  WriteLines("ECU/CAR.ini", ConfigText{}.Lines());
+  WriteCp1251("ECU/CAR.ini", ConfigText{}.Lines());
   EXPECT_TRUE(LoadChosenConfiguration(false, "CAR.ini").Quit);
   EXPECT_TRUE(LoadChosenConfiguration(true, "").Quit);
   const ConfigOutcome gone = LoadChosenConfiguration(true, "GONE.ini");
@@ -125,7 +125,7 @@ TEST_F(CatalogueTest, ChoiceQuitDecisions) {
 
 TEST_F(CatalogueTest, ChoiceWithABadLineShowsTheErrorAndKeepsThePreviousConfiguration) {
   WriteEcuFolder();
-  WriteLines("ECU/CAR.ini", ConfigText{}.Lines());
+  WriteCp1251("ECU/CAR.ini", ConfigText{}.Lines());
   ASSERT_TRUE(LoadChosenConfiguration(true, "CAR.ini").Loaded);
   AutostartDashboard = StartRequest;  // as the start-up timer takes it
   LiveRows.RowInactive[1] = 1;        // a row the user hid
@@ -141,8 +141,8 @@ TEST_F(CatalogueTest, ChoiceWithABadLineShowsTheErrorAndKeepsThePreviousConfigur
   other.settings[23] = "6";
   other.dashboard = {"81 10 F1 21 02", "81 10 F1 21 03"};
   other.live = {"82 10 F1 21 01", "x"};
-  WriteLines("ECU/OTHER/VORTA.ini", {"2101", "Обороты", "", "00"});
-  WriteLines("ECU/BAD.ini", other.Lines());
+  WriteCp1251("ECU/OTHER/VORTA.ini", {"2101", "Обороты", "", "00"});
+  WriteCp1251("ECU/BAD.ini", other.Lines());
   const ConfigOutcome out = LoadChosenConfiguration(true, "BAD.ini");
   EXPECT_FALSE(out.Quit);
   EXPECT_FALSE(out.Loaded) << "the caller must not rebind the module";
@@ -166,12 +166,12 @@ TEST_F(CatalogueTest, ChoiceWithABadLineShowsTheErrorAndKeepsThePreviousConfigur
 
 TEST_F(CatalogueTest, CatalogueFromWindowsWithUtf8NamesAndFoldersInAnotherCase) {
   // On disk: UTF-8 names; in the files: code page 1251 and another letter case.
-  WriteLines("ECU/ТОЙОТА/VORTA.ini", {"2101", "Обороты", "", "00"});
-  WriteLines("ECU/ТОЙОТА/DTC.INI", {"0171", "Бедная смесь"});
+  WriteCp1251("ECU/ТОЙОТА/VORTA.ini", {"2101", "Обороты", "", "00"});
+  WriteCp1251("ECU/ТОЙОТА/DTC.INI", {"0171", "Бедная смесь"});
   ConfigText cfg;
   cfg.settings[2] = "ecu\\тойота";
   cfg.settings[16] = "0";  // autostart, which the settings window writes from elsewhere
-  WriteLines("ECU/Иж Королла.ini", cfg.Lines());
+  WriteCp1251("ECU/Иж Королла.ini", cfg.Lines());
 
   const auto rows = ListCatalogue();
   ASSERT_EQ(rows.size(), 1u);
@@ -206,7 +206,7 @@ TEST_F(CatalogueTest, StartupLoadWithAndWithoutEcuIni) {
   EXPECT_EQ(ConfigFileName, "ecu.ini");
 
   WriteEcuFolder();
-  WriteLines("ecu.ini", ConfigText{}.Lines());
+  WriteCp1251("ecu.ini", ConfigText{}.Lines());
   out = StartupLoad();
   EXPECT_FALSE(out.Quit);
   EXPECT_EQ(ConfigMissing, 0);

@@ -65,7 +65,7 @@ TEST(Conversions, IntegersFloatsAndBooleans) {
 class LoadInitTest : public ConfigTest {
  protected:
   void WriteConfig(const ConfigText& cfg, const std::string& name = "ecu.ini") {
-    WriteLines(name, cfg.Lines());
+    WriteCp1251(name, cfg.Lines());
   }
   void SetUp() override {
     ConfigTest::SetUp();
@@ -242,7 +242,7 @@ TEST_F(LoadInitTest, MissingLinesAtTheEndFailWhereANumberIsExpected) {
   ConfigText cfg;
   std::vector<std::string> lines = cfg.Lines();
   lines.resize(lines.size() - 2);  // the information list's count and request are gone
-  WriteLines("ecu.ini", lines);
+  WriteCp1251("ecu.ini", lines);
   ListsEnabled.Info = true;
   const LoadOutcome out = LoadInit("ecu.ini");
   ASSERT_EQ(out.Result, LoadResult::Failed);
@@ -250,7 +250,7 @@ TEST_F(LoadInitTest, MissingLinesAtTheEndFailWhereANumberIsExpected) {
   EXPECT_TRUE(ListsEnabled.Dtc);   // set before the failing line
   EXPECT_TRUE(ListsEnabled.Info);  // kept
 
-  WriteLines("ecu.ini", {"only", "two"});
+  WriteCp1251("ecu.ini", {"only", "two"});
   EXPECT_EQ(LoadInit("ecu.ini").Line, 5);  // line 4 is text; line 5 is the first number
 }
 
@@ -258,7 +258,7 @@ TEST_F(LoadInitTest, LimitsAreRefusedWithFileAndLine) {
   ConfigText cfg;
   std::vector<std::string> lines = cfg.Lines();
   lines[27] = "1002";  // dashboard count
-  WriteLines("ecu.ini", lines);
+  WriteCp1251("ecu.ini", lines);
   LoadOutcome out = LoadInit("ecu.ini");
   ASSERT_EQ(out.Result, LoadResult::Failed);
   EXPECT_EQ(out.Line, 28);
@@ -266,7 +266,7 @@ TEST_F(LoadInitTest, LimitsAreRefusedWithFileAndLine) {
   EXPECT_NE(Utf8(out.Error).find("строка 28"), std::string::npos);
 
   lines[27] = "-1";
-  WriteLines("ecu.ini", lines);
+  WriteCp1251("ecu.ini", lines);
   EXPECT_EQ(LoadInit("ecu.ini").Line, 28);
 
   // 254 bytes fit a frame, 255 do not.

@@ -172,7 +172,7 @@ TEST_F(SettingsTest, ReaderFillsFieldsOnlyAndStopsOnBadLines) {
   cfg.settings[4] = "19200";
   cfg.settings[8] = "10";
   cfg.settings[18] = "zz";
-  WriteLines("ecu.ini", cfg.Lines());
+  WriteCp1251("ecu.ini", cfg.Lines());
   LinkSettings.P3 = 77;
   SettingsFields f = SettingsFields::Defaults();
   ASSERT_TRUE(ReadFieldsFromFile("ecu.ini", f).Ok());
@@ -186,7 +186,7 @@ TEST_F(SettingsTest, ReaderFillsFieldsOnlyAndStopsOnBadLines) {
 
   cfg.settings[22] = "210.5";  // must be an integer here
   cfg.settings[9] = "81";
-  WriteLines("ecu.ini", cfg.Lines());
+  WriteCp1251("ecu.ini", cfg.Lines());
   f = SettingsFields::Defaults();
   const LoadOutcome out = ReadFieldsFromFile("ecu.ini", f);
   ASSERT_EQ(out.Result, LoadResult::Failed);

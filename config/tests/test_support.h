@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,27 +18,9 @@
 #include "config/config_globals.h"
 #include "config/parameter_lists.h"
 #include "link/link_globals.h"
+#include "tests/support/support.h"
 
 namespace kestrel::testing {
-
-// Writes bytes exactly.
-inline void WriteRaw(const std::string& path, const std::string& bytes) {
-  const std::filesystem::path p(path);
-  if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Writes UTF-8 lines as code page 1251, each ended by CR LF.
-inline void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
-  std::string bytes;
-  for (const std::string& line : lines) bytes += cp1251::FromUtf8(line) + "\r\n";
-  WriteRaw(path, bytes);
-}
-
-inline std::string ReadRaw(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 inline std::string Utf8(const std::string& cp) {
   return cp1251::ToUtf8(cp);
@@ -108,30 +91,23 @@ struct ConfigText {
 class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kestrel-config-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
+    scratch_ = std::make_unique<ScratchDir>("kestrel-config");
+    dir_ = scratch_->Path().string();
     ResetConfigGlobals();
     LinkSettings = LinkSettingsRecord{};
     LogEnabled = 0;
     std::memset(static_cast<void*>(RequestTables), 0, sizeof RequestTables);
     DtcTexts.Count = 0;
   }
-  void TearDown() override {
-    std::filesystem::current_path(old_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  void TearDown() override { scratch_.reset(); }
 
   // A minimal VORTA.ini in ECU/TEST.
   void WriteDefinitions(const std::vector<std::string>& lines) {
-    WriteLines("ECU/TEST/VORTA.ini", lines);
+    WriteCp1251("ECU/TEST/VORTA.ini", lines);
   }
 
+  std::unique_ptr<ScratchDir> scratch_;
   std::string dir_;
-  std::filesystem::path old_;
 };
 
 }  // namespace kestrel::testing

@@ -19,6 +19,7 @@
 #include "link/serial_port.h"
 #include "link/session.h"
 #include "module/vorta.h"
+#include "tests/support/support.h"
 
 namespace kestrel::ecusim::test {
 namespace {
@@ -59,11 +60,7 @@ class PtyServer {
 class WithLink : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_dir_ = std::filesystem::current_path();
-    std::string tmpl = (std::filesystem::temp_directory_path() / "ecusim-link-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    std::filesystem::current_path(dir_);
+    scratch_ = std::make_unique<testing::ScratchDir>("ecusim-link");
     old_factory_ = SetPortFactory(nullptr);
     LinkStatus = lsIdle;
     LinkError = 0;
@@ -77,9 +74,7 @@ class WithLink : public ::testing::Test {
   void TearDown() override {
     StopSession();
     SetPortFactory(old_factory_);
-    std::filesystem::current_path(old_dir_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    scratch_.reset();
   }
 
   // The link settings of the shipped configuration for this protocol.
@@ -180,7 +175,7 @@ class WithLink : public ::testing::Test {
   vorta::RequestTable* table_ = nullptr;
 
  private:
-  std::filesystem::path dir_, old_dir_;
+  std::unique_ptr<testing::ScratchDir> scratch_;
   PortFactory old_factory_;
 };
 

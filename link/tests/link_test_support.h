@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,37 +20,11 @@
 #include "link/checksum.h"
 #include "link/link_globals.h"
 #include "module/vorta.h"
+#include "tests/support/support.h"
 
 namespace kestrel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Idle link globals and quick ISO 14230 fast-init settings on the given COM
-// name, for sessions that should take milliseconds, not seconds.
-inline void ResetLinkForTest(const char* portName, std::uint8_t ecu, std::uint8_t tester) {
-  LinkStatus = lsIdle;
-  LinkError = 0;
-  RunFlag = 0;
-  LogEnabled = 0;
-  RecordEnabled = 0;
-  LinkSettingsRecord& s = LinkSettings;
-  s.PortName = portName;
-  s.EcuAddress = ecu;
-  s.Kw2 = 0x8F;
-  s.Addressing = kPhysical;
-  s.TesterAddress = tester;
-  s.RequestAddress = 0x33;
-  s.BaudRate = 10400;
-  s.W5 = 60;
-  s.W1to4 = 100;
-  s.W4 = 20;
-  s.P3 = 12;
-  s.P2 = 20;
-  s.P4 = 0;
-  s.PWakeUpL = 25;
-  s.PWakeUpH = 25;
-  s.Protocol = kProtoFast;
-}
 
 // Appends the checksum.
 inline Bytes WithChecksum(Bytes b) {
@@ -107,31 +82,19 @@ inline Bytes SlotData(std::size_t areaOffset, std::size_t slot) {
   return Bytes(s, s + s[vorta::kSlotCountByte]);
 }
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Runs the test in a fresh temporary working directory (the exchange log's
 // "Kadr/" and "ports.ini" are relative to it).
 class TempDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_ = std::filesystem::current_path();
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kestrel-link-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    std::filesystem::current_path(dir_);
+    scratch_ = std::make_unique<ScratchDir>("kestrel-link");
+    dir_ = scratch_->Path();
   }
-  void TearDown() override {
-    std::filesystem::current_path(old_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  void TearDown() override { scratch_.reset(); }
   std::filesystem::path dir_;
 
  private:
-  std::filesystem::path old_;
+  std::unique_ptr<ScratchDir> scratch_;
 };
 
 // Records every distinct LinkStatus value while it lives (polled every 200 µs).

@@ -46,7 +46,7 @@ TEST_F(LogTest, LinesAreExactAndInCodePage1251) {
   const std::string expected = std::string(" TxD(Эхо):"_cpsv) + "82 13 F1 21 01 A8 \r\n" +
                                "      RxD:83 F1 13 61 01 0A EB \r\n\r\n" +
                                "          82 13  Packet CRC Error!!!\r\n";
-  EXPECT_EQ(ReadFile("Kadr/x.log"), expected);
+  EXPECT_EQ(ReadRaw("Kadr/x.log"), expected);
   EXPECT_EQ(std::string(" TxD(Эхо):"_cp).substr(5, 3), "\xDD\xF5\xEE");
 }
 
@@ -68,7 +68,7 @@ TEST_F(LogTest, UnwritableLogIsSkippedQuietly) {
   ExchangeLog log("Kadr/y.log", nullptr);
   const Bytes b{0x01};
   log.Response(b.data(), 1);
-  EXPECT_EQ(ReadFile("Kadr"), "x");
+  EXPECT_EQ(ReadRaw("Kadr"), "x");
 }
 
 TEST_F(LogTest, RecordsAre38BytesAndOnlyExtendAnExistingFile) {
@@ -82,7 +82,7 @@ TEST_F(LogTest, RecordsAre38BytesAndOnlyExtendAnExistingFile) {
     longFrame[i] = static_cast<std::uint8_t>(i + 1);
   ASSERT_TRUE(AppendRtdRecord("rec.rtd", frame.data(), frame.size()));
   ASSERT_TRUE(AppendRtdRecord("rec.rtd", longFrame.data(), longFrame.size()));
-  const std::string file = ReadFile("rec.rtd");
+  const std::string file = ReadRaw("rec.rtd");
   ASSERT_EQ(file.size(), 3 + 2 * kRtdRecordSize);
   std::string first(kRtdRecordSize, '\0');
   std::copy(frame.begin(), frame.end(), first.begin());

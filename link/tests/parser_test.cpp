@@ -121,7 +121,7 @@ TEST_F(ParserTest, ChecksumErrorIsLoggedAndNothingElseHappens) {
                                " Packet CRC Error!!!\r\n" + "      RxD:83 F1 13 61 02 20 " +
                                ExchangeLog::Hex(&Kwp(kTester, kEcu, {0x61, 0x02, 0x20}).back(), 1) +
                                "\r\n\r\n";
-  EXPECT_EQ(ReadFile(p.Log().FileName()), expected);
+  EXPECT_EQ(ReadRaw(p.Log().FileName()), expected);
 }
 
 TEST_F(ParserTest, TooManyEchoesWithoutAResponseSetNoResponse) {
@@ -215,7 +215,7 @@ TEST_F(ParserTest, Mode09OutsideItsAreaIsLoggedButNotFiled) {
   Respond({0x49, 0x0F, 0x10, 0xAA});  // message above 15
   Respond({0x7F, 0x21, 0x12});        // negative response
   EXPECT_EQ(std::memcmp(store.get(), ResponseStore, vorta::kResponseStoreSize), 0);
-  const std::string log = ReadFile(p.Log().FileName());
+  const std::string log = ReadRaw(p.Log().FileName());
   EXPECT_NE(log.find("      RxD:84 F1 13 49 10 00 AA "), std::string::npos);
   EXPECT_NE(log.find("      RxD:83 F1 13 7F 21 12 "), std::string::npos);
   Respond({0x49, 0x0F, 0x0F, 0xBB});  // the last slot of the area is fine
@@ -338,7 +338,7 @@ TEST_F(ParserTest, Iso9141NoiseBehindAFrameIsCutOffWhereItsChecksumEnds) {
     EXPECT_EQ(unechoed_.load() == 0, c.echo);
     EXPECT_EQ(p.ResponseSeen(), c.response);
     EXPECT_EQ(SlotData(vorta::kMode01Offset, c.pid), c.filed);
-    const std::string log = ReadFile("Kadr/test.log");
+    const std::string log = ReadRaw("Kadr/test.log");
     EXPECT_EQ(log.find("Packet CRC Error") != std::string::npos, c.crcError) << log;
     EXPECT_EQ(p.Unparsed(), next.size());
   }

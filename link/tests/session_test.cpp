@@ -533,7 +533,7 @@ TEST_F(SessionTest, LogAndRecordingFollowTheirFlags) {
   std::vector<std::filesystem::path> logs;
   for (const auto& e : std::filesystem::directory_iterator("Kadr")) logs.push_back(e.path());
   ASSERT_EQ(logs.size(), 1u);
-  const std::string log = ReadFile(logs[0].string());
+  const std::string log = ReadRaw(logs[0].string());
   EXPECT_NE(log.find(std::string(" TxD(Эхо):"_cp) + "82 13 F1 21 01 A8 \r\n"), std::string::npos);
   EXPECT_NE(log.find("      RxD:83 F1 13 61 01 0A F3 \r\n\r\n"), std::string::npos);
   // StartCommunication's answer and the 61 01 answer: two 38-byte records.

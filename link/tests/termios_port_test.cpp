@@ -283,7 +283,7 @@ TEST_F(PtySessionTest, CyclicSessionAgainstAPeerFilesEveryAnswer) {
   EXPECT_EQ(SlotData(vorta::kMode01Offset, 0x0C), (Bytes{0x1F, 0x40}));
   // The exchange log holds the echo of the request and the answer.
   std::string log;
-  for (const auto& e : std::filesystem::directory_iterator("Kadr")) log += ReadFile(e.path());
+  for (const auto& e : std::filesystem::directory_iterator("Kadr")) log += ReadRaw(e.path());
   EXPECT_NE(log.find("82 13 F1 21 01 A8 \r\n"), std::string::npos);
   EXPECT_NE(log.find("      RxD:84 F1 13 61 01 12 34 "), std::string::npos);
 

@@ -6,11 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/cp1251.h"
+#include "tests/support/support.h"
 
 namespace kestrel {
 namespace {
@@ -76,15 +78,14 @@ TEST(ExportHeaderTest, SixLinesInCodePage1251) {
 class WriteExportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrel_export_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    scratch_ = std::make_unique<testing::ScratchDir>("kestrel-export");
+    dir_ = scratch_->Path() / "out";
     ResetExportCounters();
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override { scratch_.reset(); }
 
   std::string Folder() const { return (dir_ / "Kadr").string(); }
+  std::unique_ptr<testing::ScratchDir> scratch_;
   fs::path dir_;
 };
 
