@@ -282,9 +282,8 @@ DashboardTick DashboardLogic::Present(std::uint16_t status, std::uint16_t error,
   unsigned& changed = tick.Changed;
   SetIfChanged(view_.Status, LinkStatusText(status, error, /*dashboard=*/true), changed,
                kChangedStatus);
-  SetIfChanged(view_.StartEnabled, status == lsIdle || status == lsExchange || status == lsError,
-               changed, kChangedButtons);
-  SetIfChanged(view_.ExitEnabled, status == lsIdle || status == lsError, changed, kChangedButtons);
+  view_.StartEnable = status == lsIdle || status == lsExchange || status == lsError;
+  view_.ExitEnabled = status == lsIdle || status == lsError;
   tick.StopPolling = status == lsError && runFlag != 0;
 
   SetIfChanged(view_.Lamp, record_.CheckLamp, changed, kChangedLamp);

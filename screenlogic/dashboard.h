@@ -64,7 +64,10 @@ SelectorPicture SelectorPictureFor(std::uint16_t selector, SelectorPicture previ
 // What the dashboard shows. Texts are code page 1251 (they are all ASCII).
 struct DashboardView {
   std::string Status = "Idle";  // Label5
-  bool StartEnabled = true;
+  // The buttons after the last tick: the start/stop button is enabled in
+  // idle, exchange and error and otherwise left as it is (starting disables
+  // it); the exit button is enabled exactly in idle and error.
+  bool StartEnable = true;
   bool ExitEnabled = true;
   std::uint8_t Lamp = 0;    // the last lamp state: 0 "checkoff.bmp", else "checkon.bmp"
   std::string Codes = "0";  // Label9
@@ -86,7 +89,6 @@ struct DashboardView {
 // What a tick changed, so that the window redraws only that.
 enum DashboardChange : unsigned {
   kChangedStatus = 1u << 0,
-  kChangedButtons = 1u << 1,
   kChangedLamp = 1u << 2,
   kChangedCodes = 1u << 3,
   kChangedBar0 = 1u << 4,  // kChangedBar0 << i for bar i: its picture and label
@@ -126,6 +128,7 @@ class DashboardLogic {
 
   // The record for Panel, filled (FillPanelRecord) before each call.
   vorta::PanelRecord& Record() { return record_; }
+  const vorta::PanelRecord& Record() const { return record_; }
 
   // Steps after the start request: status, buttons, then what the record
   // holds after Panel (lamp, codes, bars, engine speed block, road speed,

@@ -177,7 +177,7 @@ TEST_F(DashboardTickTest, StatusButtonsAndStopOnError) {
   for (const Case& c : cases) {
     const DashboardTick t = logic_.Present(c.status, 0x0A00, 1);
     const DashboardView& v = logic_.View();
-    EXPECT_EQ(v.StartEnabled, c.start) << c.text;
+    EXPECT_EQ(v.StartEnable, c.start) << c.text;
     EXPECT_EQ(v.ExitEnabled, c.exit) << c.text;
     EXPECT_EQ(t.StopPolling, c.stop) << c.text;
     EXPECT_EQ(v.Status, c.text);
