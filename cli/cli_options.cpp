@@ -29,7 +29,7 @@ ParseResult Fail(std::string error) {
 const char* UsageText() {
   return "usage: kestrel-cli [--workdir DIR] [--config FILE] [--port COMn|DEVICE] [--log] COMMAND\n"
          "  live [--passes N]       live-data table, N cyclic passes (0: until interrupted)\n"
-         "  dashboard [--passes N]  dashboard table, then the dashboard values\n"
+         "  dashboard [--passes N]  dashboard table, then what the dashboard shows\n"
          "  freeze [--frame N] [--export]\n"
          "                          one pass of the freeze-frame table for frame N (0..255)\n"
          "  dtc [--export]          current and stored trouble codes with descriptions\n"

@@ -2,7 +2,7 @@
 //
 //   kestrel-cli [--workdir DIR] [--config FILE] [--port COMn|DEVICE] [--log] COMMAND
 //     live [--passes N]      live-data table, N cyclic passes (0: until interrupted)
-//     dashboard [--passes N] dashboard table, then what the module's Panel computes
+//     dashboard [--passes N] dashboard table, then what the dashboard shows
 //     freeze [--frame N] [--export]  one pass of the freeze-frame table for frame N
 //     dtc [--export]         current and stored trouble codes with descriptions
 //     clear [--reset]        clear the codes (with the memory-reset requests)

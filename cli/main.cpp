@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -127,13 +128,26 @@ void FinishOnePass() {
 }
 
 // Lets the cyclic session just started run until `passes` passes are
-// complete (0: until interrupted) or the link fails.
-void FinishPasses(unsigned passes) {
+// complete (0: until interrupted) or the link fails. `tick`, when given, runs
+// every 100 ms meanwhile, as a window's timer does, and once more when the
+// passes are complete and the session is in its exchange.
+void FinishPasses(unsigned passes, const std::function<void()>& tick = {}) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kTick = std::chrono::milliseconds(100);
+  auto nextTick = Clock::now() + kTick;
   for (;;) {
     const std::uint16_t status = LinkStatus.load();
     if (status == lsError || status == lsIdle) break;
-    if (passes != 0 && PassCount.load() >= passes) break;
+    // The last tick is taken in the exchange, which follows the first pass.
+    if (passes != 0 && PassCount.load() >= passes && (!tick || status == lsExchange)) {
+      if (tick) tick();
+      break;
+    }
     if (g_interrupted.load()) break;
+    if (tick && Clock::now() >= nextTick) {
+      tick();
+      nextTick += kTick;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   RunFlag.store(0);  // the session ends after the pass it is in
@@ -163,31 +177,47 @@ int Live(const Options& o) {
   return kExitOk;
 }
 
+// A label's text without the blank the dashboard puts after its large numbers.
+std::string Shown(const std::string& label) {
+  return Utf8(!label.empty() && label.back() == ' ' ? label.substr(0, label.size() - 1) : label);
+}
+
 int Dashboard(const Options& o) {
+  // The dashboard's own ticks over the poll, so that the consumption sums,
+  // averages and fuel used and the lever picture are what it would show.
+  DashboardLogic dashboard;
+  dashboard.Show();
+  dashboard.Activate();
   StartDashboardPolling();
-  FinishPasses(o.Passes);
+  FinishPasses(o.Passes, [&dashboard] {
+    const DashboardTick tick = dashboard.Update(LinkStatus.load(), LinkError.load(), RunFlag.load(),
+                                                VehicleModule.Panel, ResponseStore, ValueQuery);
+    if (tick.StopPolling) RunFlag.store(0);
+  });
   if (SessionFailed()) return LinkFailed();
 
-  vorta::PanelRecord panel{};
-  FillPanelRecord(panel, ResponseStore, ValueQuery);
-  VehicleModule.Panel(&panel);
-
-  std::cout
-      << Line("gauge1", "Температура охлаждающей жидкости", Fixed(panel.Gauges[0].Value, 0), "°C")
-      << "\n"
-      << Line("gauge2", "Температура жидкости АКПП", Fixed(panel.Gauges[1].Value, 0), "°C") << "\n"
-      << Line("gauge3", "Нагрузка на двигатель", Fixed(panel.Gauges[2].Value, 0), "%") << "\n"
-      << Line("gauge4", "Обороты двигателя", Fixed(panel.Gauges[3].Value, 0), "об/мин") << "\n"
-      << Line("speed", "Скорость", Fixed(panel.Speed, 0), "км/ч") << "\n"
-      << Line("gear", "Текущая передача АКПП", Utf8(GearText(panel.Gear)), "") << "\n"
-      << Line("selector", "Положение переключателя АКПП", Utf8(SelectorText(panel.Selector)), "")
-      << "\n"
-      << Line("lamp", "Лампа неисправности", panel.CheckLamp ? "Вкл" : "Выкл", "") << "\n"
-      << Line("codes", "Количество ошибок", std::to_string(panel.DtcCount), "") << "\n"
-      << Line("flow", "Мгновенный расход", Fixed(panel.FlowMlh, 2), "мл/ч") << "\n"
-      << Line("flow100", "Мгновенный расход на 100 км",
-              panel.Speed != 0 ? Fixed(panel.FlowL100, 2) : "?", "л/100км")
-      << "\n";
+  const DashboardView& v = dashboard.View();
+  const std::string none = "нет данных";
+  std::cout << Line("gauge1", "Температура охлаждающей жидкости", Shown(v.Bars[0].Text), "°C")
+            << "\n"
+            << Line("gauge2", "Температура жидкости АКПП", Shown(v.Bars[1].Text), "°C") << "\n"
+            << Line("gauge3", "Нагрузка на двигатель", Shown(v.Bars[2].Text), "%") << "\n"
+            << Line("gauge4", "Обороты двигателя", Shown(v.Rpm), "об/мин") << "\n"
+            << Line("speed", "Скорость", Shown(v.Speed), "км/ч") << "\n"
+            << Line("gear", "Текущая передача АКПП", v.GearVisible ? Shown(v.Gear) : none, "")
+            << "\n"
+            << Line("selector", "Положение переключателя АКПП",
+                    v.SelectorVisible ? SelectorLetter(v.Selector) : none, "")
+            << "\n"
+            << Line("od", "Выключение режима Овердрайв", v.OverdriveOff ? "Вкл" : "Выкл", "")
+            << "\n"
+            << Line("lamp", "Лампа неисправности", v.Lamp ? "Вкл" : "Выкл", "") << "\n"
+            << Line("codes", "Количество ошибок", Shown(v.Codes), "") << "\n"
+            << Line("flow", "Мгновенный расход", Shown(v.FlowMlh), "мл/ч") << "\n"
+            << Line("flowavg", "Средний расход", Shown(v.AvgMlh), "мл/ч") << "\n"
+            << Line("flow100", "Мгновенный расход на 100 км", Shown(v.FlowL100), "л/100км") << "\n"
+            << Line("flow100avg", "Средний расход на 100 км", Shown(v.AvgL100), "л/100км") << "\n"
+            << Line("fuel", "Израсходованное топливо", Shown(v.FuelUsed), "л") << "\n";
   return kExitOk;
 }
 

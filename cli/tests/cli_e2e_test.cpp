@@ -281,12 +281,18 @@ TEST_F(CliE2eTest, FreezeFrameClearAndDashboard) {
 
   Result dash = Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "dashboard"});
   ASSERT_EQ(dash.status, 0) << dash.err;
-  // A parked car reports no lever bit (P shares the park/neutral contact with N).
-  EXPECT_EQ(Value(dash.out, "selector", "Положение переключателя АКПП"), "-");
+  // The lever as the dashboard shows it: a parked car reports no position bit
+  // (P shares the park/neutral contact with N), so the picture is N.
+  EXPECT_EQ(Value(dash.out, "selector", "Положение переключателя АКПП"), "N") << dash.out;
+  EXPECT_TRUE(std::regex_match(Value(dash.out, "gear", "Текущая передача АКПП"),
+                               std::regex("[0-7](\\+Lock)?")))
+      << dash.out;
   EXPECT_EQ(Value(dash.out, "lamp", "Лампа неисправности"), "Вкл");
   EXPECT_EQ(Value(dash.out, "codes", "Количество ошибок"), "4");
   EXPECT_GT(Number(Value(dash.out, "gauge4", "Обороты двигателя")), 500);
   EXPECT_GT(Number(Value(dash.out, "flow", "Мгновенный расход")), 0);
+  EXPECT_GT(Number(Value(dash.out, "flowavg", "Средний расход")), 0);
+  EXPECT_GE(Number(Value(dash.out, "fuel", "Израсходованное топливо")), 0);
 
   Result clear = Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", pty, "clear"});
   ASSERT_EQ(clear.status, 0) << clear.err;
