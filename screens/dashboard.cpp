@@ -307,7 +307,10 @@ void TForm5::Timer1Timer() {
 void TForm5::ShowTick(const DashboardTick& tick) {
   const DashboardView& v = logic_.View();
   const unsigned changed = tick.Changed;
-  if (changed & kChangedStatus) ShowText(Label5, ui::Text(v.Status));
+  if (changed & kChangedStatus) {
+    ShowText(Label5, ui::Text(v.Status));
+    ui::ShowLinkErrorTip(Label5, LinkStatus.load(), LinkError.load());
+  }
   if (v.StartEnable) SpeedButton1->setEnabled(true);
   SpeedButton2->setEnabled(v.ExitEnabled);
   if (tick.StopPolling) {

@@ -83,13 +83,17 @@ void ShowLinkStatus(QLabel* label, std::uint16_t status, std::uint16_t error, bo
   const QString text = Text(LinkStatusText(status, error, dashboard));
   if (label->text() == text) return;
   label->setText(text);
+  ShowLinkErrorTip(label, status, error);
+}
+
+void ShowLinkErrorTip(QWidget* widget, std::uint16_t status, std::uint16_t error) {
   // The error word alone tells a user little: the tool tip says what each
   // set bit means and, for a port that did not open, what to do.
   QString tip;
   if (status == lsError) {
     tip = Text(LinkErrorHint(error, LinkSettings.PortName, LastPortErrorText())).trimmed();
   }
-  label->setToolTip(tip);
+  if (widget->toolTip() != tip) widget->setToolTip(tip);
 }
 
 }  // namespace kestrel::ui

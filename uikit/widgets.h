@@ -64,4 +64,8 @@ StatusPair MakeStatusPair(QWidget* parent, int x, int y, int statusX, int right,
 void ShowLinkStatus(QLabel* label, std::uint16_t status, std::uint16_t error,
                     bool dashboard = false);
 
+// The tool tip alone: the explanation of the error bits in the error state,
+// none otherwise.
+void ShowLinkErrorTip(QWidget* widget, std::uint16_t status, std::uint16_t error);
+
 }  // namespace kestrel::ui
