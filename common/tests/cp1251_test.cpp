@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
+
+#include "common/system_error.h"
 
 using namespace kestrel::cp1251_literals;
 namespace cp = kestrel::cp1251;
@@ -29,4 +32,10 @@ TEST(Cp1251, UnmappableAndMalformedInputBecomesQuestionMark) {
   EXPECT_EQ(cp::FromUtf8("\xFF"
                          "a"),
             "?a");
+}
+
+TEST(SystemErrorText, TheReasonsUsersMeetReadRussianWhateverTheSystemLanguage) {
+  EXPECT_EQ(cp::ToUtf8(kestrel::SystemErrorText(ENOTDIR)), "часть пути не является папкой");
+  EXPECT_EQ(cp::ToUtf8(kestrel::SystemErrorText(EACCES)), "нет прав доступа");
+  EXPECT_FALSE(kestrel::SystemErrorText(EXDEV).empty());  // the system's own text
 }
