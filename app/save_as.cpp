@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "common/cp1251.h"
-#include "common/system_error.h"
 #include "common/disk_path.h"
+#include "common/system_error.h"
 #include "config/config_globals.h"
 #include "config/load_init.h"
 #include "config/text_file.h"

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "common/cp1251.h"
-#include "common/system_error.h"
 #include "common/disk_path.h"
+#include "common/system_error.h"
 #include "config/config_globals.h"
 #include "config/text_file.h"
 #include "link/link_globals.h"
