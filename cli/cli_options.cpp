@@ -35,10 +35,12 @@ const char* UsageText() {
          "  dtc [--export]          current and stored trouble codes with descriptions\n"
          "  clear [--reset]         clear the codes, with the memory-reset requests when asked\n"
          "  info [--export]         ECU identification, OBD type, oxygen sensors, PID lists\n"
+         "  export FILE.rtd [--csv] the recording's table as the workbook FILE.xlsx beside it\n"
+         "                          (or FILE.csv: UTF-8, a heading row, the same lines)\n"
          "  --export writes what the window copies: Kadr/kadrM2_<n>.txt, Kadr/InfoECU.txt\n"
          "Rows are printed as UTF-8: code<TAB>name<TAB>value<TAB>unit.\n"
          "Exit status: 0 success, 2 usage or configuration error, 3 link error,\n"
-         "4 the export file could not be written.\n";
+         "4 the export file could not be written (or the recording read).\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args) {
@@ -78,6 +80,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         o.Cmd = Command::Clear;
       } else if (a == "info") {
         o.Cmd = Command::Info;
+      } else if (a == "export") {
+        o.Cmd = Command::Export;
       } else {
         return Fail("unknown command or option '" + a + "'");
       }
@@ -93,11 +97,16 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     } else if (a == "--export" &&
                (o.Cmd == Command::Freeze || o.Cmd == Command::Dtc || o.Cmd == Command::Info)) {
       o.Export = true;
+    } else if (a == "--csv" && o.Cmd == Command::Export) {
+      o.Csv = true;
+    } else if (o.Cmd == Command::Export && o.Recording.empty() && !a.empty() && a[0] != '-') {
+      o.Recording = a;
     } else {
       return Fail("unexpected argument '" + a + "'");
     }
   }
   if (!haveCommand) return Fail("no command given");
+  if (o.Cmd == Command::Export && o.Recording.empty()) return Fail("export needs a recording file");
   r.Ok = true;
   return r;
 }

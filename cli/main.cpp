@@ -5,7 +5,8 @@
 //
 // Exit status: 0 success, 2 usage or configuration error (message on
 // stderr), 3 link error (the status text "Ошибка XXXX" on stderr), 4 the
-// export file could not be written (the error text on stderr).
+// export file could not be written or the recording read (the error text on
+// stderr).
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +23,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
+#include "cli/export_command.h"
 #include "common/cp1251.h"
 #include "common/disk_path.h"
 #include "config/catalogue.h"
@@ -317,6 +319,15 @@ int Info(const Options& o) {
   return kExitOk;
 }
 
+int ExportRecording(const Options& o) {
+  const RecordingExportOutcome out = ExportRecordingFile(o.Recording, o.Csv, g_interrupted);
+  if (out.Empty) {
+    std::cout << "В записи нет данных, файл не записан: " << Utf8(out.Result.path) << "\n";
+    return kExitOk;
+  }
+  return Exported(out.Result);
+}
+
 int Run(int argc, char** argv) {
   const ParseResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (parsed.Help) {
@@ -346,6 +357,8 @@ int Run(int argc, char** argv) {
       return Clear(o);
     case Command::Info:
       return Info(o);
+    case Command::Export:
+      return ExportRecording(o);
   }
   return kExitConfig;
 }
