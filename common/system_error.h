@@ -34,6 +34,8 @@ inline std::string SystemErrorText(int err) {
       return "на диске нет места"_cp;
     case EDQUOT:
       return "превышена квота диска"_cp;
+    case EFBIG:
+      return "файл слишком велик"_cp;
     case EROFS:
       return "файловая система доступна только для чтения"_cp;
     case EEXIST:
