@@ -54,6 +54,19 @@ TEST(CliOptions, UsageErrors) {
   EXPECT_FALSE(Parse({"info", "extra"}).Ok);
 }
 
+TEST(CliOptions, ExportTakesOneRecordingAndCsv) {
+  ParseResult r = Parse({"--config", "ECU/CAMRY_2AZ.ini", "export", "Kadr/a b.rtd", "--csv"});
+  ASSERT_TRUE(r.Ok) << r.Error;
+  EXPECT_EQ(r.Opts.Cmd, Command::Export);
+  EXPECT_EQ(r.Opts.Recording, "Kadr/a b.rtd");
+  EXPECT_TRUE(r.Opts.Csv);
+  EXPECT_FALSE(Parse({"export", "a.rtd"}).Opts.Csv);
+  EXPECT_FALSE(Parse({"export"}).Ok);                       // no recording
+  EXPECT_FALSE(Parse({"export", "a.rtd", "b.rtd"}).Ok);     // one at a time
+  EXPECT_FALSE(Parse({"export", "a.rtd", "--export"}).Ok);  // another command's option
+  EXPECT_FALSE(Parse({"live", "--csv"}).Ok);
+}
+
 TEST(CliReport, RowLineIsUtf8WithoutTheLeadingSpace) {
   ParameterRow row;
   row.Cells[kColCode] = " 010C";
