@@ -13,11 +13,7 @@
 //
 // Defaults: 20 minutes, fast initialisation (the Camry's configuration),
 // noise before 20 % and wrong checksums in 5 % of the ECU's frames.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/simulator.h"
 #include "common/cp1251.h"
 #include "config/load_init.h"
 #include "link/exchange_log.h"
@@ -45,8 +42,6 @@
 #include "link/session.h"
 #include "link/termios_port.h"
 #include "screenlogic/sessions.h"
-
-extern char** environ;
 
 namespace {
 
@@ -228,21 +223,6 @@ double CpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-pid_t StartSimulator(const std::vector<std::string>& args, const fs::path& out,
-                     const fs::path& err) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
 bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -289,20 +269,15 @@ int main(int argc, char** argv) {
   char noise[32], crc[32];
   std::snprintf(noise, sizeof noise, "noise:%g", o.noise);
   std::snprintf(crc, sizeof crc, "crc:%g", o.crc);
-  std::vector<std::string> simArgs = {ECUSIM_PROGRAM, "--scenario", scenario, "--verbose"};
+  std::vector<std::string> simArgs = {"--scenario", scenario, "--verbose"};
   if (o.noise > 0) simArgs.insert(simArgs.end(), {"--fault", noise});
   if (o.crc > 0) simArgs.insert(simArgs.end(), {"--fault", crc});
-  const pid_t sim = StartSimulator(simArgs, dir / "sim.out", dir / "sim.err");
-  std::string pty;
-  for (int i = 0; i < 200 && pty.empty(); ++i) {
-    std::ifstream in(dir / "sim.out");
-    std::getline(in, pty);
-    if (pty.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  if (sim <= 0 || pty.empty()) {
+  bench::Simulator sim;
+  if (!sim.Start(ECUSIM_PROGRAM, simArgs, (dir / "sim.err").c_str())) {
     std::fprintf(stderr, "soak: the simulator did not start\n");
     return 1;
   }
+  const std::string& pty = sim.device;
 
   const LoadOutcome load = LoadInit("ECU/" + config);
   if (!load.Ok()) {
@@ -360,8 +335,6 @@ int main(int argc, char** argv) {
   StopSession();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   readLogs();
-  kill(sim, SIGTERM);
-  waitpid(sim, nullptr, 0);
 
   // An ISO 9141 answer is parsed when the next header arrives: the last
   // answer of a session stays unparsed.
@@ -385,6 +358,7 @@ int main(int argc, char** argv) {
   for (const std::string& m : ledger.cutExamples_) std::printf("  %s\n", m.c_str());
   const bool lost = unlogged > pendingAllowed || ledger.mismatches_ != 0;
   std::printf("lost: %s\n", lost ? "YES" : "none");
+  sim.Stop();
   std::error_code ec;
   fs::remove_all(dir, ec);
   return lost ? 1 : 0;
