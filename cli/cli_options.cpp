@@ -40,7 +40,9 @@ const char* UsageText() {
          "  --export writes what the window copies: Kadr/kadrM2_<n>.txt, Kadr/InfoECU.txt\n"
          "Rows are printed as UTF-8: code<TAB>name<TAB>value<TAB>unit.\n"
          "Exit status: 0 success, 2 usage or configuration error, 3 link error,\n"
-         "4 the export file could not be written (or the recording read).\n";
+         "4 the export file could not be written (or the recording read), 130 interrupted\n"
+         "(Ctrl-C or SIGTERM, at any point; live and dashboard with --passes 0 print what\n"
+         "they show first).\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args) {

@@ -16,7 +16,7 @@ namespace kestrel::cli {
 using namespace cp1251_literals;
 
 RecordingExportOutcome ExportRecordingFile(const std::string& recording, bool csv,
-                                           const std::atomic<bool>& interrupted) {
+                                           bool (*interrupted)()) {
   // Records per step: the interruption flag and the percentage are looked at
   // between steps.
   constexpr std::size_t kStep = 4096;
@@ -29,7 +29,7 @@ RecordingExportOutcome ExportRecordingFile(const std::string& recording, bool cs
   const bool showProgress = ::isatty(STDERR_FILENO) == 1;
   int shown = -1;
   while (state == State::Running) {
-    if (interrupted.load()) {
+    if (interrupted()) {
       exporter.Cancel();
       break;
     }

@@ -2,7 +2,6 @@
 // the graphs window's export button writes, from the same code.
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include "screenlogic/export.h"
@@ -16,8 +15,9 @@ struct RecordingExportOutcome {
 
 // Exports `recording` (a path as the shell gives it) with the loaded live-data
 // rows and the bound module, showing the percentage on standard error when
-// that is a terminal. Setting `interrupted` cancels: nothing is left behind.
+// that is a terminal. When `interrupted` returns true between steps the export
+// is cancelled: nothing is left behind.
 RecordingExportOutcome ExportRecordingFile(const std::string& recording, bool csv,
-                                           const std::atomic<bool>& interrupted);
+                                           bool (*interrupted)());
 
 }  // namespace kestrel::cli

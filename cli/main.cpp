@@ -6,7 +6,8 @@
 // Exit status: 0 success, 2 usage or configuration error (message on
 // stderr), 3 link error (the status text "Ошибка XXXX" on stderr), 4 the
 // export file could not be written or the recording read (the error text on
-// stderr).
+// stderr), 130 interrupted by Ctrl-C or SIGTERM at any point ("Прервано
+// пользователем" on stderr; the session is ended first).
 #include <unistd.h>
 
 #include <atomic>
@@ -49,19 +50,38 @@ constexpr int kExitOk = 0;
 constexpr int kExitConfig = 2;
 constexpr int kExitLink = 3;
 constexpr int kExitExport = 4;
+constexpr int kExitInterrupted = 130;
 
-std::atomic<bool> g_interrupted{false};
+// The signal that interrupted the run (0: none).
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnSignal(int) {
-  g_interrupted.store(true);
+extern "C" void OnSignal(int signal) {
+  int none = 0;
+  g_signal.compare_exchange_strong(none, signal);
 }
 
+bool Interrupted() {
+  return g_signal.load() != 0;
+}
+
+// Installed before anything else runs, so that an interruption at any point
+// (loading, initialising the ECU, polling, writing a file) ends the session
+// cleanly and is reported as such.
 void InstallSignals() {
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Ends a run the user interrupted: its own line on stderr, its own status.
+int ReportInterrupted() {
+  StopSession();
+  std::cerr << "Прервано пользователем (" << (g_signal.load() == SIGTERM ? "SIGTERM" : "SIGINT")
+            << ")\n";
+  return kExitInterrupted;
 }
 
 int ConfigError(const std::string& utf8) {
@@ -124,7 +144,7 @@ bool SessionFailed() {
 // Waits for the end of the one-pass session just started.
 void FinishOnePass() {
   while (!WaitLinkIdle(100)) {
-    if (g_interrupted.load()) StopSession();
+    if (Interrupted()) StopSession();
   }
   StopSession();
 }
@@ -145,7 +165,7 @@ void FinishPasses(unsigned passes, const std::function<void()>& tick = {}) {
       if (tick) tick();
       break;
     }
-    if (g_interrupted.load()) break;
+    if (Interrupted()) break;
     if (tick && Clock::now() >= nextTick) {
       tick();
       nextTick += kTick;
@@ -154,7 +174,7 @@ void FinishPasses(unsigned passes, const std::function<void()>& tick = {}) {
   }
   RunFlag.store(0);  // the session ends after the pass it is in
   while (!WaitLinkIdle(100)) {
-    if (g_interrupted.load()) StopSession();
+    if (Interrupted()) StopSession();
   }
   StopSession();
 }
@@ -171,12 +191,19 @@ void PrintRows(ParameterTable& rows, RowKeys keys) {
   }
 }
 
+// Whether an interrupted run still prints what it shows: polling until
+// interrupted (--passes 0) ends that way, after at least one whole pass.
+bool ShowsWhenInterrupted(const Options& o) {
+  return o.Passes == 0 && PassCount.load() > 0;
+}
+
 int Live(const Options& o) {
   StartLivePolling();
   FinishPasses(o.Passes);
-  if (SessionFailed()) return LinkFailed();
+  if (Interrupted() && !ShowsWhenInterrupted(o)) return ReportInterrupted();
+  if (!Interrupted() && SessionFailed()) return LinkFailed();
   PrintRows(LiveRows, RowKeys::Live());
-  return kExitOk;
+  return Interrupted() ? ReportInterrupted() : kExitOk;
 }
 
 // A label's text without the blank the dashboard puts after its large numbers.
@@ -196,7 +223,8 @@ int Dashboard(const Options& o) {
                                                 VehicleModule.Panel, ResponseStore, ValueQuery);
     if (tick.StopPolling) RunFlag.store(0);
   });
-  if (SessionFailed()) return LinkFailed();
+  if (Interrupted() && !ShowsWhenInterrupted(o)) return ReportInterrupted();
+  if (!Interrupted() && SessionFailed()) return LinkFailed();
 
   const DashboardView& v = dashboard.View();
   const std::string none = "нет данных";
@@ -220,7 +248,7 @@ int Dashboard(const Options& o) {
             << Line("flow100", "Мгновенный расход на 100 км", Shown(v.FlowL100), "л/100км") << "\n"
             << Line("flow100avg", "Средний расход на 100 км", Shown(v.AvgL100), "л/100км") << "\n"
             << Line("fuel", "Израсходованное топливо", Shown(v.FuelUsed), "л") << "\n";
-  return kExitOk;
+  return Interrupted() ? ReportInterrupted() : kExitOk;
 }
 
 // Reports the export file written: its name on stdout, or the error on stderr.
@@ -237,6 +265,7 @@ int Freeze(const Options& o) {
   const auto frame = static_cast<std::uint8_t>(o.Frame);
   StartFreezeRead(frame);
   FinishOnePass();
+  if (Interrupted()) return ReportInterrupted();
   if (SessionFailed()) return LinkFailed();
   PrintRows(FreezeRows, RowKeys::FreezeFrame(frame));
   if (o.Export) return Exported(WriteFreezeExport(CarName, EcuType, frame, FreezeRows));
@@ -264,7 +293,7 @@ bool WatchDtcSession() {
         ticker.Tick(status, PassCount.load(), RequestTables[kDtcClearTable].ResetCount);
     decode = decode || a.decode;
     if (a.enableControls) break;
-    if (g_interrupted.load()) StopSession();
+    if (Interrupted()) StopSession();
     WaitLinkIdle(20);
   }
   StopSession();
@@ -273,7 +302,9 @@ bool WatchDtcSession() {
 
 int Dtc(const Options& o) {
   StartDtcRead();
-  if (!WatchDtcSession()) return LinkFailed();
+  const bool decode = WatchDtcSession();
+  if (Interrupted()) return ReportInterrupted();
+  if (!decode) return LinkFailed();
   const DtcLists lists = DecodeDtcLists(VehicleModule.DTCError, ResponseStore, DtcTexts);
   PrintCodes("Текущие ошибки:", lists.Current);
   PrintCodes("Сохраненные ошибки:", lists.Stored);
@@ -291,6 +322,7 @@ int Clear(const Options& o) {
   const bool reset = NormalizeResetCount(RequestTables[kDtcClearTable]) > 0;
   StartDtcClear(o.Reset);
   WatchDtcSession();
+  if (Interrupted()) return ReportInterrupted();
   if (SessionFailed()) return LinkFailed();
   std::cout << (o.Reset && reset ? "Ошибки удалены, внутренняя память ECU сброшена"
                                  : "Ошибки удалены")
@@ -301,6 +333,7 @@ int Clear(const Options& o) {
 int Info(const Options& o) {
   StartInfoRead();
   FinishOnePass();
+  if (Interrupted()) return ReportInterrupted();
   if (SessionFailed()) return LinkFailed();
   SupportTicks ticks;
   const InfoView info = DecodeInfo(ResponseStore, ticks);
@@ -320,7 +353,7 @@ int Info(const Options& o) {
 }
 
 int ExportRecording(const Options& o) {
-  const RecordingExportOutcome out = ExportRecordingFile(o.Recording, o.Csv, g_interrupted);
+  const RecordingExportOutcome out = ExportRecordingFile(o.Recording, o.Csv, Interrupted);
   if (out.Empty) {
     std::cout << "В записи нет данных, файл не записан: " << Utf8(out.Result.path) << "\n";
     return kExitOk;
@@ -328,7 +361,7 @@ int ExportRecording(const Options& o) {
   return Exported(out.Result);
 }
 
-int Run(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
   const ParseResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (parsed.Help) {
     std::cout << UsageText();
@@ -343,7 +376,7 @@ int Run(int argc, char** argv) {
     return ConfigError(o.Workdir + ": " + std::strerror(errno));
   }
   if (const int status = Prepare(o); status != kExitOk) return status;
-  InstallSignals();
+  if (Interrupted()) return ReportInterrupted();
   switch (o.Cmd) {
     case Command::Live:
       return Live(o);
@@ -361,6 +394,15 @@ int Run(int argc, char** argv) {
       return ExportRecording(o);
   }
   return kExitConfig;
+}
+
+int Run(int argc, char** argv) {
+  InstallSignals();
+  const int status = RunCommand(argc, argv);
+  // Interrupted after the command's last look (while printing or writing
+  // its file): still an interrupted run.
+  if (Interrupted() && status != kExitInterrupted) return ReportInterrupted();
+  return status;
 }
 
 }  // namespace

@@ -129,7 +129,13 @@ std::vector<CatalogueRow> ListCatalogue(const std::string& folder) {
     // code page 1251, and every open converts them back.
     const std::string name = FromDiskPath(it->path().filename().string());
     std::error_code ignored;
-    if (HasIniSuffix(name) && it->is_regular_file(ignored)) names.push_back(name);
+    if (!HasIniSuffix(name) || !it->is_regular_file(ignored)) continue;
+    // Only a file that its row's name leads back to: a name holding a
+    // backslash (read as a separator), or one whose characters the code page
+    // lacks and that another file's name becomes too, would load another
+    // file or none when chosen.
+    if (!fs::equivalent(ToDiskPath(NativePath(folder) + "/" + name), it->path(), ignored)) continue;
+    names.push_back(name);
   }
   std::sort(names.begin(), names.end(), NameLess);
 

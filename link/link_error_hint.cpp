@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/cp1251.h"
+#include "link/device_access.h"
 #include "link/link_globals.h"
 #include "link/port_map.h"
 
@@ -56,8 +57,7 @@ std::string OpenAdvice(const std::string& portName) {
     text +=
         "    устройство не найдено: подключите адаптер или выберите другой COM в настройках (файл ports.ini задает устройство каждого COM)\n"_cp;
   } else if (::access(device.c_str(), R_OK | W_OK) != 0) {
-    text +=
-        "    нет доступа к устройству: добавьте пользователя в группу dialout (sudo usermod -aG dialout $USER) и войдите в систему заново\n"_cp;
+    text += "    " + PermissionAdviceRu(DeviceOwnershipOf(device)) + "\n";
   }
   return text;
 }

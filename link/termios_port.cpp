@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/device_access.h"
 #include "link/link_globals.h"
 #include "link/precise_wait.h"
 #include "link/termios_line.h"
@@ -68,7 +69,8 @@ std::uint16_t TermiosPort::Open(const std::string& device, std::uint32_t baud) {
     const int err = errno;
     std::string text = device + ": " + ErrnoText(err);
     if (err == EACCES || err == EPERM) {
-      text += " - add the user to the 'dialout' group (usermod -aG dialout USER) and log in again";
+      const std::string advice = PermissionAdvice(DeviceOwnershipOf(device));
+      if (!advice.empty()) text += " - " + advice;
     } else if (err == EBUSY) {
       text += " - the port is in use by another program";
     }

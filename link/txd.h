@@ -118,7 +118,8 @@ class TxD final : public LinkThread {
 };
 
 // Why the last session's port could not be opened, in words for the user
-// (empty when it opened). Permission problems name the 'dialout' group.
+// (empty when it opened). Permission problems name the group to join, or
+// whose the device is when joining a group would not help.
 std::string LastPortErrorText();
 
 }  // namespace kestrel

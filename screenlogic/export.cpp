@@ -172,7 +172,10 @@ std::vector<std::string> ExportHeader(std::string_view date, std::string_view ti
                                       std::string_view title) {
   std::vector<std::string> lines;
   lines.reserve(6);
-  std::string first("Дата: "_cpsv);
+  // Appended to an empty string rather than constructed from the literal:
+  // clang 14 (the fuzzing build's compiler) crashes on the latter.
+  std::string first;
+  first += "Дата: "_cpsv;
   first += date;
   first += " Время: "_cpsv;
   first += time;

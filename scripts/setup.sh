@@ -13,6 +13,8 @@ packages=(
   g++-multilib g++-mingw-w64-i686 binutils-mingw-w64-i686 qemu-user
   xvfb xauth fonts-dejavu-core clang-format
   python3-openpyxl  # the tests read exported workbooks back with Debian's /usr/bin/python3
+  clang libclang-rt-14-dev  # the fuzz targets (fuzz/README.md)
+  locales                   # ru_RU.UTF-8, for the decimal comma of the module's numbers
   fonts-league-spartan  # the dashboard's bold display face where its design face is missing
 )
 missing=()
@@ -26,6 +28,17 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# A locale with a decimal comma: the vehicle module writes numbers with the
+# separator of the user's locale, and its test needs one to run.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf-\?8'; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen ||
+    echo 'ru_RU.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+  "${sudo_cmd[@]}" locale-gen
 fi
 
 [ "${1:-}" = "--no-build" ] && exit 0

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/simulator.h"
 #include "config/load_init.h"
 #include "config/module_binding.h"
 #include "link/link_globals.h"
@@ -97,41 +98,6 @@ bool RunFor(int ms, F done) {
   loop.exec();
   return done();
 }
-
-// kestrel-ecusim on a pseudo-terminal: its pid and the slave path it prints.
-struct Simulator {
-  pid_t pid = -1;
-  std::string device;
-
-  bool Start(const char* program) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      close(fds[0]);
-      close(fds[1]);
-      execl(program, program, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    FILE* out = fdopen(fds[0], "r");
-    char line[256] = {};
-    const bool ok = out != nullptr && std::fgets(line, sizeof line, out) != nullptr;
-    device = line;
-    while (!device.empty() && (device.back() == '\n' || device.back() == '\r')) device.pop_back();
-    // The rest of its output is not read; the pipe stays open until it ends.
-    return ok && !device.empty();
-  }
-
-  ~Simulator() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 // Prints the CPU ms each thread used between two ThreadTicks() readings.
 inline void PrintThreadCpu(const std::map<std::string, long>& before,

@@ -116,9 +116,16 @@ class CliE2eTest : public ::testing::Test {
   }
 
   Result Cli(const std::vector<std::string>& args, int timeoutSec = 90) {
+    return Finish(StartCli(args), timeoutSec);
+  }
+
+  // kestrel-cli started, and waited for.
+  pid_t StartCli(const std::vector<std::string>& args) {
     std::vector<std::string> all = {kCli, "--workdir", dir_.string()};
     all.insert(all.end(), args.begin(), args.end());
-    const pid_t pid = Spawn(all, dir_ / "cli.out", dir_ / "cli.err", dir_);
+    return Spawn(all, dir_ / "cli.out", dir_ / "cli.err", dir_);
+  }
+  Result Finish(pid_t pid, int timeoutSec = 90) {
     Result r;
     if (pid <= 0) return r;
     int st = 0;
@@ -328,6 +335,40 @@ TEST_F(CliE2eTest, ErrorsGiveTheirExitStatus) {
   EXPECT_EQ(silent.status, 3);
   EXPECT_TRUE(std::regex_search(silent.err, std::regex("^Ошибка [0-9A-F]{4}\n$"))) << silent.err;
   EXPECT_EQ(silent.out, "");
+}
+
+TEST_F(CliE2eTest, AnInterruptionIsReportedAsSuchAtAnyPoint) {
+  // Ctrl-C while the ECU is being woken up at 5 baud: no link error.
+  const std::string pty = StartSimulator("corolla_3zz_5baud");
+  ASSERT_FALSE(pty.empty());
+  const pid_t info = StartCli({"--config", "ECU/COROLLA_3ZZ.ini", "--port", pty, "info"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  kill(info, SIGINT);
+  const Result r = Finish(info);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_EQ(r.err, "Прервано пользователем (SIGINT)\n");
+  EXPECT_EQ(r.out, "");
+
+  // SIGTERM while polling until interrupted, once passes have been made:
+  // what the table shows, then the interruption.
+  const pid_t live = StartCli(
+      {"--config", "ECU/COROLLA_3ZZ.ini", "--port", pty, "--log", "live", "--passes", "0"});
+  EXPECT_TRUE(kestrel::testing::WaitUntil(
+      [&] {
+        std::string log;
+        for (const auto& e : fs::directory_iterator(dir_ / "Kadr")) log += ReadFile(e.path());
+        std::size_t answers = 0;
+        for (auto p = log.find("RxD:"); p != std::string::npos; p = log.find("RxD:", p + 1)) {
+          ++answers;
+        }
+        return answers > 60;  // more than two passes
+      },
+      60000));
+  kill(live, SIGTERM);
+  const Result polled = Finish(live);
+  EXPECT_EQ(polled.status, 130);
+  EXPECT_EQ(polled.err, "Прервано пользователем (SIGTERM)\n");
+  EXPECT_GT(Number(Value(polled.out, "010C", "Обороты двигателя")), 500) << polled.out;
 }
 
 }  // namespace

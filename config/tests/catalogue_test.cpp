@@ -95,6 +95,19 @@ TEST_F(CatalogueTest, ListingColumnsAndOrder) {
   EXPECT_TRUE(EmptyCatalogueOutcome().Quit);
 }
 
+TEST_F(CatalogueTest, EveryListedRowLoadsItsOwnFile) {
+  // A backslash is read as a separator, so "a\b.ini" cannot be loaded; the
+  // two names whose letters the code page lacks both read "??.ini", which
+  // leads to one of them only.
+  WriteCp1251("ECU/a\\b.ini", {"Backslash"});
+  WriteCp1251("ECU/日本.ini", {"Nihon"});
+  WriteCp1251("ECU/中国.ini", {"Zhongguo"});
+  const auto rows = ListCatalogue();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Cells[kCatFile], "??.ini");
+  EXPECT_EQ(rows[0].Cells[kCatCar], "Zhongguo");  // the file "??.ini" opens
+}
+
 TEST_F(CatalogueTest, ChoiceLoadsConfigurationTextsAndNames) {
   WriteEcuFolder();
   WriteCp1251("ECU/CAR.ini", ConfigText{}.Lines());

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,9 @@
 #include <fstream>
 #include <memory>
 
+#include "common/cp1251.h"
+#include "link/device_access.h"
+#include "link/link_error_hint.h"
 #include "link/port_map.h"
 #include "link/session.h"
 #include "link/termios_line.h"
@@ -169,6 +173,65 @@ TEST(TermiosPort, MissingDeviceOrPlainFileCannotBeOpened) {
   EXPECT_NE(port.LastErrorText().find("/nonexistent/ttyUSB7"), std::string::npos);
   EXPECT_EQ(port.Open("/dev/null", 10400), kErrOpen);
   EXPECT_FALSE(port.IsOpen());
+}
+
+// The advice for a device the user may not open names a group only where
+// joining it gives access, and otherwise whose the device is.
+TEST(DeviceAccess, AdviceNamesTheGroupOnlyWhereJoiningItHelps) {
+  struct Case {
+    DeviceOwnership owner;
+    const char* group;  // GroupToJoin
+    const char* english;
+    const char* russian;  // UTF-8
+  };
+  const Case cases[] = {
+      {{true, "root", "dialout", false, 0660}, "dialout", "'dialout' group", "группу dialout"},
+      {{true, "root", "uucp", false, 0660},
+       "uucp",
+       "'uucp' group (usermod -aG uucp",
+       "группу uucp"},
+      {{true, "root", "root", true, 0660},
+       "",
+       "belongs to user 'root', group 'root' (crw-rw----)",
+       "пользователю root и группе root"},
+      {{true, "anna", "dialout", false, 0600},
+       "",
+       "belongs to user 'anna', group 'dialout'",
+       "пользователю anna и группе dialout (crw-------)"},
+      {{true, "root", "dialout", false, 0640}, "", "(crw-r-----)", "доступ к нему может дать"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.english);
+    EXPECT_EQ(GroupToJoin(c.owner), c.group);
+    EXPECT_NE(PermissionAdvice(c.owner).find(c.english), std::string::npos)
+        << PermissionAdvice(c.owner);
+    const std::string russian = cp1251::ToUtf8(PermissionAdviceRu(c.owner));
+    EXPECT_NE(russian.find(c.russian), std::string::npos) << russian;
+    if (*c.group == '\0') {
+      EXPECT_EQ(russian.find("usermod"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(PermissionAdvice(DeviceOwnership{}), "");
+}
+
+TEST(TermiosPort, ADeviceOfAnotherOwnerIsNamedWithItsOwner) {
+  ScratchDir scratch("kestrel-link");
+  std::ofstream("ttyLocked").put('x');
+  ASSERT_EQ(::chmod("ttyLocked", 0), 0);
+  const DeviceOwnership owner = DeviceOwnershipOf("ttyLocked");
+  ASSERT_TRUE(owner.Known);
+  EXPECT_EQ(owner.Mode, 0u);
+  if (::access("ttyLocked", R_OK | W_OK) == 0) GTEST_SKIP() << "root opens any file";
+  TermiosPort port;
+  EXPECT_EQ(port.Open("ttyLocked", 10400), kErrOpen);
+  EXPECT_NE(port.LastErrorText().find("belongs to user '" + owner.User + "'"), std::string::npos)
+      << port.LastErrorText();
+  EXPECT_EQ(port.LastErrorText().find("dialout"), std::string::npos);
+  SetPortDeviceOverride("COM3", "ttyLocked");
+  const std::string hint = cp1251::ToUtf8(LinkErrorHint(kErrOpen, "COM3", port.LastErrorText()));
+  ClearPortDeviceOverrides();
+  EXPECT_NE(hint.find("оно принадлежит пользователю " + owner.User), std::string::npos) << hint;
+  EXPECT_EQ(hint.find("группу dialout"), std::string::npos);
 }
 
 TEST(TermiosPort, WritesReadsWaitsAndCancels) {
