@@ -116,20 +116,25 @@ void RxParser::Parse9141() {
     }
     // Noise between a frame and the next header (line noise before an ECU
     // answer, most often) is taken into the frame and spoils its checksum.
-    // Then the shortest prefix of five bytes or more that ends in its own
+    // Then the longest prefix of five bytes or more that ends in its own
     // checksum is the frame and the rest is skipped as noise; only without
-    // such a prefix is the frame a checksum error.
+    // such a prefix is the frame a checksum error. The longest, not the
+    // shortest: the first five bytes of some answers always sum to their
+    // fifth (48 6B 10 41 04, the ECU 10's answer about PID 04), so the
+    // shortest would cut such an answer off before its data every time.
     std::size_t frame = n;
+    std::uint8_t sums[kMax9141Frame];  // sums[i]: the sum of bytes 0 .. i - 1
     std::uint8_t sum = 0;
-    for (std::size_t i = 0; i + 1 < n; ++i) sum = static_cast<std::uint8_t>(sum + At(i));
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+      sums[i] = sum;
+      sum = static_cast<std::uint8_t>(sum + At(i));
+    }
     if (sum != At(n - 1)) {
-      sum = 0;
-      for (std::size_t i = 0; i + 1 < n; ++i) {
-        if (i >= 4 && sum == At(i)) {
+      for (std::size_t i = n - 2; i >= 4; --i) {
+        if (sums[i] == At(i)) {
           frame = i + 1;
           break;
         }
-        sum = static_cast<std::uint8_t>(sum + At(i));
       }
     }
     // A response is filed only when it comes from the ECU in use.

@@ -308,6 +308,15 @@ TEST_F(ParserTest, Iso9141NoiseBehindAFrameIsCutOffWhereItsChecksumEnds) {
        false,
        0x0D,
        {0x32}},
+      // 48 6B 13 41 07 ends in its own checksum as well: noise behind such an
+      // answer still leaves its data.
+      {"noise behind an answer whose start sums to itself",
+       Concat({Iso9141Response(kEcu, {0x41, 0x07, 0x10}), {0x5A, 0x01}, next}),
+       false,
+       true,
+       false,
+       0x07,
+       {0x10}},
       // 48 6B 13 41 07 already ends in its own checksum: a good frame is whole.
       {"good frame with a summing prefix",
        Concat({Iso9141Response(kEcu, {0x41, 0x07, 0x10}), next}),
