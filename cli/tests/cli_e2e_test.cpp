@@ -1,7 +1,8 @@
 // kestrel-cli against kestrel-ecusim over a pseudo-terminal, for every
-// shipped configuration: live values, trouble codes with their descriptions,
-// a freeze frame, ECU information with its file; the freeze-frame files; and
-// the exit statuses of the error paths.
+// shipped configuration against the simulator's "auto" scenario (as the demo
+// runs it, each car answered by the scenario its initialisation asks for): live values, trouble
+// codes with their descriptions, a freeze frame, ECU information with its file; the freeze-frame
+// files; and the exit statuses of the error paths.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -180,10 +181,11 @@ class CliE2eTest : public ::testing::Test {
   }
 
   // Live values, codes with descriptions and ECU information of one
-  // configuration against its scenario.
-  void CheckConfiguration(const std::string& config, const std::string& scenario,
-                          const std::string& ident, const std::string& vin) {
-    const std::string pty = StartSimulator(scenario);
+  // configuration against the simulator's "auto" scenario; the identification
+  // and VIN are those of the car's own scenario.
+  void CheckConfiguration(const std::string& config, const std::string& ident,
+                          const std::string& vin) {
+    const std::string pty = StartSimulator("auto");
     ASSERT_FALSE(pty.empty());
 
     Result live = Cli({"--config", "ECU/" + config, "--port", pty, "live", "--passes", "1"});
@@ -242,15 +244,28 @@ class CliE2eTest : public ::testing::Test {
 };
 
 TEST_F(CliE2eTest, CamryFastInit) {
-  CheckConfiguration("CAMRY_2AZ.ini", "camry_2az_fast", "89661", "JTNBE46K073012345");
+  CheckConfiguration("CAMRY_2AZ.ini", "89661", "JTNBE46K073012345");
 }
 
 TEST_F(CliE2eTest, Corolla5Baud) {
-  CheckConfiguration("COROLLA_3ZZ.ini", "corolla_3zz_5baud", "89666", "JTDBZ42E509012345");
+  CheckConfiguration("COROLLA_3ZZ.ini", "89666", "JTDBZ42E509012345");
 }
 
 TEST_F(CliE2eTest, CarinaIso9141) {
-  CheckConfiguration("CARINA_7AFE.ini", "carina_7afe_9141", "89661", "JT1AT190X05012345");
+  CheckConfiguration("CARINA_7AFE.ini", "89661", "JT1AT190X05012345");
+}
+
+// The demo's catalogue: one simulator, the cars chosen one after another,
+// each session right after the last.
+TEST_F(CliE2eTest, OneAutoSimulatorServesEveryCarInTurn) {
+  const std::string pty = StartSimulator("auto");
+  ASSERT_FALSE(pty.empty());
+  // ISO 9141, then a fast init while that session still runs, then 5-baud.
+  for (const char* config : {"CARINA_7AFE.ini", "CAMRY_2AZ.ini", "COROLLA_3ZZ.ini"}) {
+    Result dash = Cli({"--config", std::string("ECU/") + config, "--port", pty, "dashboard"});
+    ASSERT_EQ(dash.status, 0) << config << ": " << dash.err;
+    EXPECT_GT(Number(Value(dash.out, "gauge4", "Обороты двигателя")), 500) << config << dash.out;
+  }
 }
 
 TEST_F(CliE2eTest, FreezeFrameClearAndDashboard) {
