@@ -35,10 +35,12 @@ const char* UsageText() {
          "  dtc [--export]          current and stored trouble codes with descriptions\n"
          "  clear [--reset]         clear the codes, with the memory-reset requests when asked\n"
          "  info [--export]         ECU identification, OBD type, oxygen sensors, PID lists\n"
+         "  doctor [--port COMn|DEVICE]\n"
+         "                          the adapter and the link checked step by step, in Russian\n"
          "  --export writes what the window copies: Kadr/kadrM2_<n>.txt, Kadr/InfoECU.txt\n"
          "Rows are printed as UTF-8: code<TAB>name<TAB>value<TAB>unit.\n"
-         "Exit status: 0 success, 2 usage or configuration error, 3 link error,\n"
-         "4 the export file could not be written.\n";
+         "Exit status: 0 success, 2 usage or configuration error, 3 link error\n"
+         "(doctor: a step failed), 4 the export file could not be written.\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args) {
@@ -78,6 +80,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         o.Cmd = Command::Clear;
       } else if (a == "info") {
         o.Cmd = Command::Info;
+      } else if (a == "doctor") {
+        o.Cmd = Command::Doctor;
       } else {
         return Fail("unknown command or option '" + a + "'");
       }
@@ -88,6 +92,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       }
     } else if (a == "--frame" && o.Cmd == Command::Freeze) {
       if (!value(v) || !ParseUnsigned(v, 255, o.Frame)) return Fail("--frame needs 0..255");
+    } else if (a == "--port" && o.Cmd == Command::Doctor) {
+      if (!value(o.Port) || o.Port.empty()) return Fail("--port needs COMn or a device");
     } else if (a == "--reset" && o.Cmd == Command::Clear) {
       o.Reset = true;
     } else if (a == "--export" &&

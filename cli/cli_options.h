@@ -7,6 +7,7 @@
 //     dtc [--export]         current and stored trouble codes with descriptions
 //     clear [--reset]        clear the codes (with the memory-reset requests)
 //     info [--export]        ECU identification, OBD type, oxygen sensors, PID lists
+//     doctor [--port COMn|DEVICE]  the adapter and the link checked step by step
 //   --export writes the window's file into Kadr/ (kadrM2_<n>.txt, ErrECU_<n>.txt, InfoECU.txt).
 #pragma once
 
@@ -15,7 +16,7 @@
 
 namespace kestrel::cli {
 
-enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info };
+enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info, Doctor };
 
 struct Options {
   std::string Workdir;             // empty: the current directory

@@ -22,6 +22,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
+#include "cli/doctor.h"
 #include "common/cp1251.h"
 #include "common/disk_path.h"
 #include "config/catalogue.h"
@@ -331,6 +332,10 @@ int Run(int argc, char** argv) {
   if (!o.Workdir.empty() && ::chdir(o.Workdir.c_str()) != 0) {
     return ConfigError(o.Workdir + ": " + std::strerror(errno));
   }
+  if (o.Cmd == Command::Doctor) {
+    InstallSignals();
+    return RunDoctor(o, &g_interrupted);
+  }
   if (const int status = Prepare(o); status != kExitOk) return status;
   InstallSignals();
   switch (o.Cmd) {
@@ -346,6 +351,8 @@ int Run(int argc, char** argv) {
       return Clear(o);
     case Command::Info:
       return Info(o);
+    case Command::Doctor:
+      break;
   }
   return kExitConfig;
 }

@@ -345,4 +345,55 @@ TEST_F(CliE2eTest, ErrorsGiveTheirExitStatus) {
   EXPECT_EQ(silent.out, "");
 }
 
+// The adapter check over the simulator's pseudo-terminal: every step passes
+// for the ISO 9141 car; the simulator's wrong key bytes are named at the
+// initialisation; without an adapter or a configuration the first step that
+// cannot pass is named, with the exit status.
+TEST_F(CliE2eTest, DoctorNamesTheStepThatFails) {
+  {
+    const std::string pty = StartSimulator("auto");
+    ASSERT_FALSE(pty.empty());
+    Result ok = Cli({"--config", "ECU/CARINA_7AFE.ini", "doctor", "--port", pty});
+    EXPECT_EQ(ok.status, 0) << ok.out;
+    EXPECT_NE(
+        ok.out.find(" 8. Инициализация (ISO 9141): OK\n    адрес 33 на 5 бод: синхронизация 55"),
+        std::string::npos)
+        << ok.out;
+    EXPECT_NE(ok.out.find(" 9. Первый запрос: OK\n    запрос 68 6A F1 01 01 C5, ответ 41 01"),
+              std::string::npos)
+        << ok.out;
+    EXPECT_NE(ok.out.find("Итог: все проверки пройдены.\n"), std::string::npos);
+    StopSimulator();
+  }
+  {
+    const std::string pty = StartSimulator("corolla_3zz_5baud", {"--fault", "wrong-keys"});
+    ASSERT_FALSE(pty.empty());
+    Result keys = Cli({"--config", "ECU/COROLLA_3ZZ.ini", "doctor", "--port", pty});
+    EXPECT_EQ(keys.status, 3);
+    EXPECT_NE(keys.out.find(" 7. Эхо адаптера: OK\n"), std::string::npos) << keys.out;
+    EXPECT_NE(keys.out.find(" 8. Инициализация (5 бод, ISO 14230): ОШИБКА\n    неожиданные "
+                            "ключевые байты 08 08: в конфигурации KW2 = 8F"),
+              std::string::npos)
+        << keys.out;
+    EXPECT_NE(keys.out.find("    Что сделать: Укажите в настройках KW2 = 08"), std::string::npos);
+    EXPECT_NE(keys.out.find(" 9. Первый запрос: не проверялось\n"), std::string::npos);
+    EXPECT_NE(keys.out.find("первая ошибка на шаге 8 (Инициализация (5 бод, ISO 14230))"),
+              std::string::npos);
+    StopSimulator();
+  }
+  const std::string missing = (dir_ / "ttyUSB9").string();
+  Result gone = Cli({"--config", "ECU/CAMRY_2AZ.ini", "doctor", "--port", missing});
+  EXPECT_EQ(gone.status, 3);
+  EXPECT_NE(gone.out.find(" 2. Устройство: ОШИБКА\n    " + missing + ": устройство не найдено"),
+            std::string::npos)
+      << gone.out;
+  EXPECT_NE(gone.out.find(" 7. Эхо адаптера: не проверялось\n"), std::string::npos);
+
+  Result noConfig = Cli({"doctor", "--port", missing});
+  EXPECT_EQ(noConfig.status, 2);
+  EXPECT_NE(noConfig.out.find(" 1. Конфигурация: ОШИБКА\n    ecu.ini: файл не найден"),
+            std::string::npos)
+      << noConfig.out;
+}
+
 }  // namespace
