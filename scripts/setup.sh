@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-translations-l10n libxlsxwriter-dev
   g++-multilib g++-mingw-w64-i686 binutils-mingw-w64-i686 qemu-user
   xvfb xauth fonts-dejavu-core clang-format
-  zlib1g-dev dpkg-dev  # the icon's PNG files; the Debian package (dpkg-shlibdeps)
+  zlib1g-dev dpkg-dev desktop-file-utils  # the icon's PNG files; the Debian package and its checks
   fonts-league-spartan  # the dashboard's bold display face where its design face is missing
 )
 missing=()
