@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -62,6 +63,9 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);  // also takes LC_NUMERIC etc. from the environment
   QApplication::setApplicationName(kestrel::ui::AppTitle());
+  // Installed, the desktop entry and the icon theme's picture of the program.
+  QGuiApplication::setDesktopFileName(QStringLiteral("kestrel"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kestrel")));
   kestrel::InstallQtTranslations();
   EndOnSignals(&app);
 

@@ -13,6 +13,7 @@
 #include "app/about.h"
 #include "app/save_as.h"
 #include "common/cp1251.h"
+#include "common/program_folder.h"
 #include "config/catalogue.h"
 #include "config/config_globals.h"
 #include "config/module_binding.h"
@@ -258,7 +259,7 @@ void TForm1::SpeedButton7Click() {
 }
 
 QString TForm1::SaveAsFolder() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/ECU/");
+  return QString::fromStdString(ProgramFolder()) + QStringLiteral("/ECU/");
 }
 
 void TForm1::SaveAs1Click() {

@@ -116,7 +116,8 @@ class TForm1 : public QMainWindow {
   void SpeedButton7Click();  // exit
 
   // The initial folder of the "Сохранить как..." dialog: the program's
-  // folder followed by "ECU/".
+  // folder (ProgramFolder(): the user's working folder when installed)
+  // followed by "ECU/".
   static QString SaveAsFolder();
   // The file chosen in the "Сохранить как..." dialog; tests replace the dialog.
   using SaveAsChooser = std::function<QString(QWidget* parent, const QString& folder)>;

@@ -37,12 +37,14 @@ const char* UsageText() {
          "  info [--export]         ECU identification, OBD type, oxygen sensors, PID lists\n"
          "  export FILE.rtd [--csv] the recording's table as the workbook FILE.xlsx beside it\n"
          "                          (or FILE.csv: UTF-8, a heading row, the same lines)\n"
+         "  doctor [--port COMn|DEVICE]\n"
+         "                          the adapter and the link checked step by step, in Russian\n"
          "  --export writes what the window copies: Kadr/kadrM2_<n>.txt, Kadr/InfoECU.txt\n"
          "Rows are printed as UTF-8: code<TAB>name<TAB>value<TAB>unit.\n"
-         "Exit status: 0 success, 2 usage or configuration error, 3 link error,\n"
-         "4 the export file could not be written (or the recording read), 130 interrupted\n"
-         "(Ctrl-C or SIGTERM, at any point; live and dashboard with --passes 0 print what\n"
-         "they show first).\n";
+         "Exit status: 0 success, 2 usage or configuration error, 3 link error (doctor: a\n"
+         "step failed), 4 the export file could not be written (or the recording read),\n"
+         "130 interrupted (Ctrl-C or SIGTERM, at any point; live and dashboard with\n"
+         "--passes 0 print what they show first).\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args) {
@@ -84,6 +86,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         o.Cmd = Command::Info;
       } else if (a == "export") {
         o.Cmd = Command::Export;
+      } else if (a == "doctor") {
+        o.Cmd = Command::Doctor;
       } else {
         return Fail("unknown command or option '" + a + "'");
       }
@@ -94,6 +98,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       }
     } else if (a == "--frame" && o.Cmd == Command::Freeze) {
       if (!value(v) || !ParseUnsigned(v, 255, o.Frame)) return Fail("--frame needs 0..255");
+    } else if (a == "--port" && o.Cmd == Command::Doctor) {
+      if (!value(o.Port) || o.Port.empty()) return Fail("--port needs COMn or a device");
     } else if (a == "--reset" && o.Cmd == Command::Clear) {
       o.Reset = true;
     } else if (a == "--export" &&

@@ -8,6 +8,7 @@
 //     clear [--reset]        clear the codes (with the memory-reset requests)
 //     info [--export]        ECU identification, OBD type, oxygen sensors, PID lists
 //     export FILE [--csv]    a recording's table as a workbook (or CSV) beside it
+//     doctor [--port COMn|DEVICE]  the adapter and the link checked step by step
 //   --export writes the window's file into Kadr/ (kadrM2_<n>.txt, ErrECU_<n>.txt, InfoECU.txt).
 #pragma once
 
@@ -16,7 +17,7 @@
 
 namespace kestrel::cli {
 
-enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info, Export };
+enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info, Export, Doctor };
 
 struct Options {
   std::string Workdir;             // empty: the current directory

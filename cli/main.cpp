@@ -24,6 +24,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
+#include "cli/doctor.h"
 #include "cli/export_command.h"
 #include "common/cp1251.h"
 #include "common/disk_path.h"
@@ -56,9 +57,15 @@ constexpr int kExitInterrupted = 130;
 std::atomic<int> g_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+// The same as a flag, for the link checks of the doctor, which look at it
+// between their steps.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 extern "C" void OnSignal(int signal) {
   int none = 0;
   g_signal.compare_exchange_strong(none, signal);
+  g_interrupted.store(true);
 }
 
 bool Interrupted() {
@@ -375,6 +382,7 @@ int RunCommand(int argc, char** argv) {
   if (!o.Workdir.empty() && ::chdir(o.Workdir.c_str()) != 0) {
     return ConfigError(o.Workdir + ": " + std::strerror(errno));
   }
+  if (o.Cmd == Command::Doctor) return RunDoctor(o, &g_interrupted);
   if (const int status = Prepare(o); status != kExitOk) return status;
   if (Interrupted()) return ReportInterrupted();
   switch (o.Cmd) {
@@ -392,6 +400,8 @@ int RunCommand(int argc, char** argv) {
       return Info(o);
     case Command::Export:
       return ExportRecording(o);
+    case Command::Doctor:
+      break;
   }
   return kExitConfig;
 }

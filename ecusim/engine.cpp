@@ -66,13 +66,67 @@ Engine::Engine(Scenario scenario, EngineOptions options, Micros start)
       start_(start),
       byte_us_(std::max<Micros>(1, static_cast<Micros>(std::llround(10e6 / s_.baud)))),
       rng_(o_.seed),
-      services_(s_, o_.replay, start),
+      services_(nullptr),
       tx_free_(kFarPast),
       tester_end_(kFarPast),
       ecu_free_(kFarPast),
       taken_ecu_end_(kFarPast),
       last_edge_(kFarPast),
-      line_changed_at_(kFarPast) {}
+      line_changed_at_(kFarPast) {
+  services_of_.push_back(std::make_unique<EcuServices>(s_, o_.replay, start));
+  services_ = services_of_.front().get();
+}
+
+Engine::Engine(std::vector<Scenario> choices, EngineOptions options, Micros start)
+    : Engine(choices.empty() ? DefaultScenario() : choices.front(), std::move(options), start) {
+  if (choices.empty()) return;
+  choices_ = std::move(choices);
+  services_of_.clear();
+  for (const Scenario& c : choices_) {
+    services_of_.push_back(std::make_unique<EcuServices>(c, o_.replay, start));
+  }
+  services_ = services_of_.front().get();
+}
+
+bool Engine::AcceptsFast() const {
+  if (choices_.empty()) return s_.accept_fast;
+  return std::any_of(choices_.begin(), choices_.end(),
+                     [](const Scenario& c) { return c.accept_fast; });
+}
+
+bool Engine::Accepts5Baud() const {
+  if (choices_.empty()) return s_.accept_5baud;
+  return std::any_of(choices_.begin(), choices_.end(),
+                     [](const Scenario& c) { return c.accept_5baud; });
+}
+
+bool Engine::OwnAddress(std::uint8_t address) const {
+  auto own = [address](const Scenario& c) {
+    return address == c.ecu_address || address == c.functional_address;
+  };
+  if (choices_.empty()) return own(s_);
+  return std::any_of(choices_.begin(), choices_.end(), own);
+}
+
+bool Engine::Choose(InitKind kind, std::uint8_t address, Micros t) {
+  if (choices_.empty()) return AnswersInit(s_, kind, address);
+  const std::optional<std::size_t> chosen = ChooseScenario(choices_, kind, address);
+  if (!chosen) return false;
+  if (services_ != services_of_[*chosen].get()) {
+    s_ = choices_[*chosen];
+    services_ = services_of_[*chosen].get();
+    byte_us_ = std::max<Micros>(1, static_cast<Micros>(std::llround(10e6 / s_.baud)));
+  }
+  Log(t, "answering as " + s_.name);
+  return true;
+}
+
+std::array<std::uint8_t, 2> Engine::KeyBytes() const {
+  if (!o_.faults.wrong_keys) return s_.key_bytes;
+  // Those of an ECU of the other family: ISO 9141's for an ISO 14230 ECU.
+  const std::array<std::uint8_t, 2> kwp{0xEF, 0x8F};
+  return s_.key_bytes == kwp ? std::array<std::uint8_t, 2>{0x08, 0x08} : kwp;
+}
 
 // ---------------------------------------------------------------- output line
 
@@ -151,7 +205,7 @@ void Engine::LineSpeed(std::uint32_t baud, Micros t) {
   if (baud == tester_baud_) return;
   tester_baud_ = baud;
   if (o_.faults.silent || stopped_) return;
-  if (!o_.breaks_visible && s_.accept_5baud && NearBaud(baud, kFiveBaud)) {
+  if (!o_.breaks_visible && Accepts5Baud() && NearBaud(baud, kFiveBaud)) {
     Log(t, "the tester's line is at 5 baud: a byte now is its 5-baud address");
   } else if (Deaf()) {
     Log(t, "the tester talks at " + std::to_string(baud) + " baud, the ECU at " +
@@ -316,7 +370,7 @@ void Engine::Break(bool on, Micros t) {
       if (low < kFastLowLimit) {
         char text[160];
         std::snprintf(text, sizeof text, "wake-up low %.1f ms", low / 1000.0);
-        if (Deaf() || !idle_ok_ || !s_.accept_fast) {
+        if (Deaf() || !idle_ok_ || !AcceptsFast()) {
           Log(t, std::string(text) + ": ignored");
           phase_ = Phase::Asleep;
         } else if (low < Ms(s_.wake_low_min) || low > Ms(s_.wake_low_max)) {
@@ -350,7 +404,7 @@ void Engine::Decode5Baud() {
   auto reject = [&](const std::string& why) { Log(done, "5-baud address rejected: " + why); };
   if (edges_overflow_) return reject("too many edges");
   if (!idle_ok_) return reject("the bus was not quiet before it");
-  if (Deaf() || !s_.accept_5baud) return reject("this ECU does not answer it");
+  if (Deaf() || !Accepts5Baud()) return reject("this ECU does not answer it");
   const Micros tol = Ms(s_.bit_tolerance);
   for (std::size_t i = 1; i < edges_.size(); ++i) {
     const Micros rel = edges_[i].first - t0;
@@ -377,7 +431,7 @@ void Engine::Decode5Baud() {
     if (!low_at(t0 + (bit + 1) * kBitCell + kBitCell / 2)) address |= 1u << bit;
   }
   address_ = static_cast<std::uint8_t>(address);
-  if (address_ != s_.ecu_address && address_ != s_.functional_address) {
+  if (!Choose(InitKind::FiveBaud, address_, done)) {
     return reject("address " + Hex(&address_, 1) + " is not this ECU's");
   }
   Log(done, "5-baud address " + Hex(&address_, 1) + " received");
@@ -386,8 +440,9 @@ void Engine::Decode5Baud() {
 
 void Engine::SendSyncAndKeys(Micros address_end) {
   Micros end = ScheduleFrame({0x55}, address_end + Ms(s_.w1), "sync");
-  end = ScheduleFrame({s_.key_bytes[0]}, end + Ms(s_.w2), "key byte 1");
-  end = ScheduleFrame({s_.key_bytes[1]}, end + Ms(s_.w3), "key byte 2");
+  const std::array<std::uint8_t, 2> keys = KeyBytes();
+  end = ScheduleFrame({keys[0]}, end + Ms(s_.w2), "key byte 1");
+  end = ScheduleFrame({keys[1]}, end + Ms(s_.w3), "key byte 2");
   kb2_end_ = end;
   keys_deadline_ = end + Ms(s_.w4_max);
   phase_ = Phase::FiveBaudKeys;
@@ -456,7 +511,7 @@ void Engine::TesterByte(std::uint8_t b, Micros start, Micros end, AtFiveBaud fiv
   }
   if (!o_.breaks_visible) {
     if (PtyInitWatch(b, start, end)) return;
-    if (s_.accept_5baud && gap >= kPtyInitGap) {
+    if (Accepts5Baud() && gap >= kPtyInitGap) {
       pty_armed_ = true;
       pty_first_ = b;
       pty_first_end_ = end;
@@ -465,7 +520,7 @@ void Engine::TesterByte(std::uint8_t b, Micros start, Micros end, AtFiveBaud fiv
   switch (phase_) {
     case Phase::Asleep:
       // Without visible breaks a StartCommunication frame is the fast init.
-      if (!o_.breaks_visible && s_.accept_fast) Accumulate14230(b, start, end);
+      if (!o_.breaks_visible && AcceptsFast()) Accumulate14230(b, start, end);
       break;
     case Phase::FastWake: {
       const Micros total = start - low_at_;
@@ -496,7 +551,7 @@ void Engine::TesterByte(std::uint8_t b, Micros start, Micros end, AtFiveBaud fiv
         break;
       }
       std::string text = "inverted key byte 2 " + Hex(&b, 1) + " received";
-      const std::uint8_t want = Inv(s_.key_bytes[1]);
+      const std::uint8_t want = Inv(KeyBytes()[1]);
       if (b != want) text += " (expected " + Hex(&want, 1) + ", accepted)";
       Log(end, text);
       const std::uint8_t inv_address = Inv(address_);
@@ -512,7 +567,13 @@ void Engine::TesterByte(std::uint8_t b, Micros start, Micros end, AtFiveBaud fiv
         return;
       }
       swallow_.reset();
-      if (session_9141_) {
+      if (session_9141_ && !o_.breaks_visible && (b & 0x80) != 0 && gap >= Ms(s_.idle_min) &&
+          AcceptsFast()) {
+        // No ISO 9141 request starts so; after the quiet time of a wake-up
+        // that went unseen it is the StartCommunication of a fast init.
+        EndSession(start, "a fast init's format byte after the quiet time");
+        Accumulate14230(b, start, end);
+      } else if (session_9141_) {
         Accumulate9141(b, start, end);
       } else {
         Accumulate14230(b, start, end);
@@ -539,11 +600,11 @@ bool Engine::AddressByte(std::uint8_t b, Micros start, Micros gap, AtFiveBaud fi
     }
     return true;
   }
-  const bool ours = b == s_.ecu_address || b == s_.functional_address;
+  const bool ours = OwnAddress(b);
   // Without any sign of 5 baud only the address itself, alone after the
   // quiet time, says so; Kestrel's own first byte there is ~KB2.
   if (five == AtFiveBaud::Unseen &&
-      (!ours || b == Inv(s_.key_bytes[1]) || gap < Ms(s_.idle_min) || !s_.accept_5baud)) {
+      (!ours || b == Inv(s_.key_bytes[1]) || gap < Ms(s_.idle_min) || !Accepts5Baud())) {
     return false;
   }
   if (five == AtFiveBaud::Maybe && (!ours || gap < Ms(s_.idle_min))) {
@@ -557,7 +618,7 @@ bool Engine::AddressByte(std::uint8_t b, Micros start, Micros gap, AtFiveBaud fi
   }
   if (o_.faults.silent || stopped_) return true;
   const std::string what = "5-baud address " + Hex(&b, 1);
-  if (!s_.accept_5baud) {
+  if (!Accepts5Baud()) {
     Log(start, what + ": this ECU answers only the fast initialisation");
     return true;
   }
@@ -569,6 +630,10 @@ bool Engine::AddressByte(std::uint8_t b, Micros start, Micros gap, AtFiveBaud fi
   if (!ours) {
     Log(start, what + " is not this ECU's (" + Hex(&s_.ecu_address, 1) + ", functional " +
                    Hex(&s_.functional_address, 1) + "): no answer");
+    return true;
+  }
+  if (!Choose(InitKind::FiveBaud, b, start)) {
+    Log(start, what + ": no ECU here answers a 5-baud address there");
     return true;
   }
   if (phase_ == Phase::Session) EndSession(start, "a new 5-baud address");
@@ -592,7 +657,8 @@ bool Engine::PtyInitWatch(std::uint8_t b, Micros start, Micros end) {
   if (!pty_armed_) return false;
   pty_armed_ = false;
   if (start - pty_first_end_ > kPtyInitPair) return false;
-  if (b != Inv(s_.ecu_address) && b != Inv(s_.functional_address)) return false;
+  const std::uint8_t address = Inv(b);
+  if (!OwnAddress(address) || !Choose(InitKind::FiveBaud, address, end)) return false;
   Log(end, "5-baud initialisation recognised by the tester's bytes " + Hex(&pty_first_, 1) + " " +
                Hex(&b, 1));
   StartSession(end, "5-baud");
@@ -627,7 +693,6 @@ void Engine::Accumulate14230(std::uint8_t b, Micros start, Micros end) {
 void Engine::Handle14230(Micros end) {
   const std::size_t n = rx_n_;
   const Bytes frame(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(n));
-  const bool start_comm = phase_ != Phase::Session;
   if (Checksum(frame.data(), n - 1) != frame[n - 1]) {
     Log(end, "RX " + Hex(frame) + "  checksum error, ignored");
     if (phase_ == Phase::StartComm) phase_ = Phase::Asleep;
@@ -635,13 +700,19 @@ void Engine::Handle14230(Micros end) {
   }
   const std::uint8_t target = frame[1];
   const std::uint8_t source = frame[2];
-  if (target != s_.ecu_address && target != s_.functional_address) {
+  const std::size_t header = (frame[0] & 0x3F) ? 3 : 4;
+  const Bytes payload(frame.begin() + static_cast<std::ptrdiff_t>(header), frame.end() - 1);
+  // Where breaks are invisible, a StartCommunication in a session is the
+  // fast init of a new one (its wake-up went unseen), perhaps for another car.
+  const bool start_comm =
+      phase_ != Phase::Session || (!o_.breaks_visible && payload.size() == 1 && payload[0] == 0x81);
+  const bool for_us =
+      start_comm ? OwnAddress(target) : target == s_.ecu_address || target == s_.functional_address;
+  if (!for_us) {
     Log(end, "RX " + Hex(frame) + "  not for this ECU");
     if (phase_ == Phase::StartComm) phase_ = Phase::Asleep;
     return;
   }
-  const std::size_t header = (frame[0] & 0x3F) ? 3 : 4;
-  const Bytes payload(frame.begin() + static_cast<std::ptrdiff_t>(header), frame.end() - 1);
   Log(end, "RX " + Hex(frame));
   if (start_comm) {
     if (payload.size() != 1 || payload[0] != 0x81) {
@@ -651,9 +722,15 @@ void Engine::Handle14230(Micros end) {
       }
       return;
     }
+    if (!Choose(InitKind::Fast, target, end)) {
+      Log(end, "no ECU here answers a fast initialisation at " + Hex(&target, 1));
+      if (phase_ == Phase::StartComm) phase_ = Phase::Asleep;
+      return;
+    }
     StartSession(end, o_.breaks_visible ? "fast init" : "StartCommunication");
     const double p2 = o_.faults.slow_ms > 0 ? o_.faults.slow_ms : s_.p2;
-    Transmit({0xC1, s_.key_bytes[0], s_.key_bytes[1]}, source, end + Ms(p2));
+    const std::array<std::uint8_t, 2> keys = KeyBytes();
+    Transmit({0xC1, keys[0], keys[1]}, source, end + Ms(p2));
     return;
   }
   Answer(payload, source, end);
@@ -728,7 +805,7 @@ void Engine::Answer(const Bytes& payload, std::uint8_t tester, Micros end) {
     vanish_at_ = end;
     return;
   }
-  std::vector<Bytes> answers = services_.Answer(payload, end);
+  std::vector<Bytes> answers = services_->Answer(payload, end);
   if (answers.empty()) return;
   if (Chance(f.negative_rate)) answers = {{0x7F, payload[0], 0x22}};
   Micros at = end + Ms(f.slow_ms > 0 ? f.slow_ms : s_.p2);

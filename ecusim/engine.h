@@ -71,6 +71,11 @@ enum class Phase : std::uint8_t {
 class Engine {
  public:
   Engine(Scenario scenario, EngineOptions options, Micros start);
+  // An ECU that answers as whichever of `choices` (not empty) an
+  // initialisation asks for (ChooseScenario), anew at every initialisation.
+  // Each choice keeps its own codes, freeze frames and actuators, as each car
+  // would. Until the first initialisation it is the first choice.
+  Engine(std::vector<Scenario> choices, EngineOptions options, Micros start);
   // The service answers refer to this engine's scenario: it stays in place.
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -111,18 +116,21 @@ class Engine {
   Phase phase() const { return phase_; }
   bool Iso9141Session() const { return session_9141_; }
   const Scenario& scenario() const { return s_; }
-  const std::vector<std::uint16_t>& StoredCodes() const { return services_.StoredCodes(); }
-  const std::vector<std::uint16_t>& CurrentCodes() const { return services_.CurrentCodes(); }
-  std::size_t FreezeFrames() const { return services_.FreezeFrames(); }
-  const ActuatorOverrides& Overrides() const { return services_.Overrides(); }
-  bool TestMode() const { return services_.TestMode(); }
+  // Whether the ECU (any of its choices) answers these initialisations.
+  bool AcceptsFast() const;
+  bool Accepts5Baud() const;
+  const std::vector<std::uint16_t>& StoredCodes() const { return services_->StoredCodes(); }
+  const std::vector<std::uint16_t>& CurrentCodes() const { return services_->CurrentCodes(); }
+  std::size_t FreezeFrames() const { return services_->FreezeFrames(); }
+  const ActuatorOverrides& Overrides() const { return services_->Overrides(); }
+  bool TestMode() const { return services_->TestMode(); }
   int Answered() const { return answered_; }
   // The car as the ECU sees it at time t (codes and lamp filled in).
-  VehicleState StateAt(Micros t) const { return services_.StateAt(t); }
+  VehicleState StateAt(Micros t) const { return services_->StateAt(t); }
   // The payloads (service identifier onwards) the ECU answers to a request
   // payload at time t, without framing, timing or faults.
   std::vector<Bytes> Services(const Bytes& request, Micros t) {
-    return services_.Answer(request, t);
+    return services_->Answer(request, t);
   }
 
  private:
@@ -162,17 +170,26 @@ class Engine {
   Micros Transmit(const Bytes& payload, std::uint8_t tester, Micros at);
   void Decode5Baud();
   void StartSession(Micros t, const char* how);
+  // Whether the ECU answers this initialisation; with choices it becomes the
+  // scenario chosen for it.
+  bool Choose(InitKind kind, std::uint8_t address, Micros t);
+  bool OwnAddress(std::uint8_t address) const;
+  // The key bytes the ECU sends (others than its scenario's with the fault
+  // wrong-keys).
+  std::array<std::uint8_t, 2> KeyBytes() const;
   void EndSession(Micros t, const char* why);
 
   bool Chance(double rate);
 
-  Scenario s_;
+  Scenario s_;                     // the scenario answering now
+  std::vector<Scenario> choices_;  // empty unless the ECU answers as any of them
   EngineOptions o_;
   Micros start_;
   Micros byte_us_;
   std::uint32_t tester_baud_ = 0;
   std::mt19937 rng_;
-  EcuServices services_;
+  std::vector<std::unique_ptr<EcuServices>> services_of_;  // one per choice, or one for s_
+  EcuServices* services_;
 
   std::vector<Out> out_;  // sorted by due
   std::uint32_t next_frame_ = 1;

@@ -17,7 +17,7 @@ bool ToNumber(std::string_view t, double& v) {
 
 bool Faults::Any() const {
   return no_echo || silent || crc_rate > 0 || noise_rate > 0 || split_ms > 0 || slow_ms > 0 ||
-         stop_after >= 0 || negative_rate > 0 || vanish_after >= 0;
+         stop_after >= 0 || negative_rate > 0 || vanish_after >= 0 || wrong_keys;
 }
 
 std::string Faults::Describe() const {
@@ -31,6 +31,7 @@ std::string Faults::Describe() const {
   if (stop_after >= 0) os << " stop-after:" << stop_after;
   if (negative_rate > 0) os << " negative:" << negative_rate;
   if (vanish_after >= 0) os << " vanish:" << vanish_after;
+  if (wrong_keys) os << " wrong-keys";
   const std::string s = os.str();
   return s.empty() ? "none" : s.substr(1);
 }
@@ -72,9 +73,9 @@ std::string AddFault(Faults& f, std::string_view given) {
     return {};
   };
 
-  if (name == "no-echo" || name == "silent") {
+  if (name == "no-echo" || name == "silent" || name == "wrong-keys") {
     if (has_value) return "fault '" + std::string(name) + "' takes no value";
-    (name == "silent" ? f.silent : f.no_echo) = true;
+    (name == "silent" ? f.silent : name == "no-echo" ? f.no_echo : f.wrong_keys) = true;
     return {};
   }
   if (name == "crc") return rate(f.crc_rate);
@@ -85,7 +86,7 @@ std::string AddFault(Faults& f, std::string_view given) {
   if (name == "stop-after") return count(f.stop_after, true, 0);
   if (name == "vanish") return count(f.vanish_after, false, 1);
   return "unknown fault '" + std::string(name) +
-         "' (no-echo, silent, crc, noise, split, slow, stop-after, negative, vanish)";
+         "' (no-echo, silent, crc, noise, split, slow, stop-after, negative, vanish, wrong-keys)";
 }
 
 }  // namespace kestrel::ecusim

@@ -17,6 +17,7 @@ struct Faults {
   int stop_after = -1;       // >= 0: the ECU stops answering after this many answers
   double negative_rate = 0;  // share of requests answered 7F <sid> 22
   int vanish_after = -1;     // >= 0: the adapter disappears after this many answers
+  bool wrong_keys = false;   // the ECU sends other key bytes than its scenario's
 
   bool Any() const;
   std::string Describe() const;  // "crc:0.1 slow:150", for logs
@@ -24,7 +25,7 @@ struct Faults {
 
 // Adds one fault given as "NAME" or "NAME:VALUE" (no-echo, silent, crc[:RATE],
 // noise[:RATE], split[:MS], slow[:MS], stop-after:N, negative[:RATE],
-// vanish[:N]). Returns an empty string or the reason it was refused.
+// vanish[:N], wrong-keys). Returns an empty string or the reason it was refused.
 std::string AddFault(Faults& f, std::string_view given);
 
 }  // namespace kestrel::ecusim

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ecusim/engine.h"
 #include "ecusim/faults.h"
@@ -34,10 +35,12 @@ constexpr const char* kUsage =
     "\n"
     "Without --device a pseudo-terminal is opened and its slave path printed as the\n"
     "first line of standard output; map a COM port to it in ports.ini. --scenario takes\n"
-    "a file or the name of a built-in scenario (default camry_2az_fast). --replay plays\n"
-    "a recording's 0x41/0x61/0x62 frames back as the live data.\n"
+    "a file or the name of a built-in scenario (default camry_2az_fast); --scenario auto\n"
+    "answers as the built-in scenario the tester's initialisation asks for (fast init:\n"
+    "camry_2az_fast, 5-baud address 10: corolla_3zz_5baud, 33: carina_7afe_9141).\n"
+    "--replay plays a recording's 0x41/0x61/0x62 frames back as the live data.\n"
     "Faults: no-echo, silent, crc[:RATE], noise[:RATE], split[:MS], slow[:MS],\n"
-    "        stop-after:N, negative[:RATE], vanish[:N]\n";
+    "        stop-after:N, negative[:RATE], vanish[:N], wrong-keys\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "kestrel-ecusim: " << problem << "\n\n" << kUsage;
@@ -101,15 +104,23 @@ int main(int argc, char** argv) {
     }
   }
 
-  ScenarioResult loaded =
-      LoadScenario(scenario_path.empty() ? std::string(kDefaultScenario) : scenario_path);
-  if (!loaded.scenario) {
-    std::cerr << "kestrel-ecusim: " << loaded.error << "\n";
-    return 1;
+  std::vector<Scenario> choices;
+  if (scenario_path == kAutoScenario) {
+    choices = BuiltinScenarioList();
+  } else {
+    ScenarioResult loaded =
+        LoadScenario(scenario_path.empty() ? std::string(kDefaultScenario) : scenario_path);
+    if (!loaded.scenario) {
+      std::cerr << "kestrel-ecusim: " << loaded.error << "\n";
+      return 1;
+    }
+    choices.push_back(std::move(*loaded.scenario));
   }
-  Scenario scenario = std::move(*loaded.scenario);
-  if (p1 >= 0) scenario.p1 = p1;
-  if (p2 >= 0) scenario.p2 = p2;
+  for (Scenario& s : choices) {
+    if (p1 >= 0) s.p1 = p1;
+    if (p2 >= 0) s.p2 = p2;
+  }
+  const bool automatic = scenario_path == kAutoScenario;
 
   EngineOptions options;
   options.faults = faults;
@@ -137,7 +148,8 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   std::string error, slave;
-  const int fd = device.empty() ? OpenPty(slave, error) : OpenDevice(device, scenario.baud, error);
+  const int fd =
+      device.empty() ? OpenPty(slave, error) : OpenDevice(device, choices.front().baud, error);
   if (fd < 0) {
     std::cerr << "kestrel-ecusim: " << error << "\n";
     return 1;
@@ -147,12 +159,16 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (verbose) {
-    std::fprintf(stderr, "kestrel-ecusim: %s (%s), ECU %02X, tester %02X, %u baud, faults: %s\n",
-                 scenario.name.c_str(), scenario.source.c_str(), scenario.ecu_address,
-                 scenario.tester_address, scenario.baud, faults.Describe().c_str());
+    for (const Scenario& s : choices) {
+      std::fprintf(stderr,
+                   "kestrel-ecusim: %s%s (%s), ECU %02X, tester %02X, %u baud, faults: %s\n",
+                   automatic ? "auto: " : "", s.name.c_str(), s.source.c_str(), s.ecu_address,
+                   s.tester_address, s.baud, faults.Describe().c_str());
+    }
   }
 
-  Engine engine(scenario, options, SteadyMicros());
+  Engine engine = automatic ? Engine(std::move(choices), options, SteadyMicros())
+                            : Engine(std::move(choices.front()), options, SteadyMicros());
   ServeConfig config;
   config.pty = device.empty();
   config.strip_own_echo = !device.empty();

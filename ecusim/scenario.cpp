@@ -496,4 +496,37 @@ Scenario DefaultScenario() {
   return Scenario{};  // not reached: the built-in scenarios are tested
 }
 
+std::vector<Scenario> BuiltinScenarioList() {
+  std::vector<Scenario> list;
+  for (const auto& b : BuiltinScenarios()) {
+    auto r = ParseScenario(b.text, std::string("built-in ") + b.name);
+    if (r.scenario) list.push_back(std::move(*r.scenario));
+  }
+  return list;
+}
+
+bool AnswersInit(const Scenario& s, InitKind kind, std::uint8_t address) {
+  const bool init = kind == InitKind::Fast ? s.accept_fast : s.accept_5baud;
+  return init && (address == s.ecu_address || address == s.functional_address);
+}
+
+std::optional<std::size_t> ChooseScenario(const std::vector<Scenario>& choices, InitKind kind,
+                                          std::uint8_t address) {
+  auto made_for = [&](const Scenario& s) {
+    if (kind == InitKind::Fast) {
+      return s.protocol == Protocol::Fast14230 &&
+             (address == s.ecu_address || address == s.functional_address);
+    }
+    return (s.protocol == Protocol::FiveBaud14230 && address == s.ecu_address) ||
+           (s.protocol == Protocol::Iso9141 && address == s.functional_address);
+  };
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    if (made_for(choices[i]) && AnswersInit(choices[i], kind, address)) return i;
+  }
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    if (AnswersInit(choices[i], kind, address)) return i;
+  }
+  return std::nullopt;
+}
+
 }  // namespace kestrel::ecusim

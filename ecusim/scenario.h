@@ -140,4 +140,26 @@ const std::vector<BuiltinScenario>& BuiltinScenarios();
 inline constexpr const char* kDefaultScenario = "camry_2az_fast";
 Scenario DefaultScenario();
 
+// "--scenario auto": the simulator answers as whichever built-in scenario
+// the tester's initialisation asks for.
+inline constexpr const char* kAutoScenario = "auto";
+std::vector<Scenario> BuiltinScenarioList();
+
+// How a tester wakes an ECU: a fast init's StartCommunication sent to an
+// address, or an address sent at 5 baud (ISO 14230 5-baud init and ISO 9141).
+enum class InitKind : std::uint8_t { Fast, FiveBaud };
+
+// Whether the scenario accepts that initialisation at that address (its ECU
+// or functional address).
+bool AnswersInit(const Scenario& s, InitKind kind, std::uint8_t address);
+
+// Which of `choices` answers an initialisation at `address`. First the
+// scenario made for it: protocol fast for a fast init to its ECU or
+// functional address; for a 5-baud address, protocol 5baud with that ECU
+// address, or protocol 9141 with that functional (ISO 9141) address. Failing
+// that, the first scenario that accepts the initialisation at one of its two
+// addresses. nullopt when none does.
+std::optional<std::size_t> ChooseScenario(const std::vector<Scenario>& choices, InitKind kind,
+                                          std::uint8_t address);
+
 }  // namespace kestrel::ecusim

@@ -114,8 +114,10 @@ namespace {
 // otherwise.
 class DeviceLine {
  public:
-  DeviceLine(int fd, const Scenario& s)
-      : fd_(fd), baud_(s.baud), listen_(s.accept_5baud && !s.accept_fast) {}
+  DeviceLine(int fd, const Engine& engine)
+      : fd_(fd),
+        baud_(engine.scenario().baud),
+        listen_(engine.Accepts5Baud() && !engine.AcceptsFast()) {}
 
   void Update(Engine& engine, Micros now, const std::function<void(const std::string&)>& log) {
     const bool want = listen_ && engine.phase() == Phase::Asleep;
@@ -164,7 +166,7 @@ ServeEnd Serve(int fd, Engine& engine, const ServeConfig& config) {
   const bool packets = config.pty && ioctl(fd, TIOCGPKT, &packet_mode) == 0 && packet_mode != 0;
   if (config.pty) engine.SetLineChangesSeen(packets && SettingChangesArrive(fd));
   bool tester_there = false;  // a tester has the slave open (pseudo-terminal)
-  DeviceLine device(fd, engine.scenario());
+  DeviceLine device(fd, engine);
 
   while (!(config.stop && config.stop->load())) {
     Micros now = SteadyMicros();

@@ -8,6 +8,7 @@
 
 #include "link/checksum.h"
 #include "link/exchange_log.h"
+#include "link/kline_init.h"
 #include "link/port_map.h"
 
 namespace kestrel {
@@ -132,26 +133,16 @@ void TxD::InitAndRun() {
 }
 
 bool TxD::Initialise() {
-  const bool functional = record_.Addressing == kFunctional;
   if (record_.Protocol == kProtoFast) {
     SetStatus(lsInitFast);
-    // Wake-up pattern: the line low for PWakeUpL, then high for PWakeUpH.
-    const MonoNs t = Now();
-    port_->SetBreak(true);
-    const bool lowDone = Wait(t + Ms(record_.PWakeUpL));
-    port_->SetBreak(false);
-    if (!lowDone || !Wait(t + Ms(record_.PWakeUpL) + Ms(record_.PWakeUpH))) return false;
-    std::uint8_t start[5] = {
-        static_cast<std::uint8_t>(functional ? 0xC1 : 0x81),
-        functional ? record_.RequestAddress : record_.EcuAddress,
-        record_.TesterAddress,
-        0x81,  // StartCommunication
-        0,
-    };
-    start[4] = Checksum(start, 4);
+    if (!SendWakeUpPattern(*port_, clock_, record_.PWakeUpL, record_.PWakeUpH, &TerminateFlag())) {
+      return false;
+    }
+    const std::array<std::uint8_t, 5> start = StartCommunicationFrame(
+        record_.Addressing, record_.EcuAddress, record_.RequestAddress, record_.TesterAddress);
     // The ECU's answer is the receiver's; an error here shows at the first
     // request's check.
-    WriteFrame(start, sizeof start);
+    WriteFrame(start.data(), start.size());
     return true;
   }
 
@@ -159,19 +150,11 @@ bool TxD::Initialise() {
   // bit by bit, as a start bit, eight data bits LSB first and a stop bit.
   SetStatus(record_.Protocol == kProto5Baud ? lsInit5Baud : lsInit9141);
   const std::uint8_t address =
-      (record_.Protocol != kProto5Baud || functional) ? record_.RequestAddress : record_.EcuAddress;
-  const unsigned word = (static_cast<unsigned>(address) << 1) | 0x200u;
-  constexpr int kBitMs = 200;
-  const MonoNs t = Now();
-  for (int bit = 0; bit < 10; ++bit) {
-    port_->SetBreak(((word >> bit) & 1u) == 0);  // 0: line low (break)
-    if (!Wait(t + Ms(kBitMs * (bit + 1)))) {
-      port_->SetBreak(false);
-      return false;
-    }
-  }
+      InitAddress(record_.Protocol, record_.Addressing, record_.EcuAddress, record_.RequestAddress);
+  MonoNs t = 0;
+  if (!SendFiveBaudAddress(*port_, clock_, address, &TerminateFlag(), t)) return false;
   // The ECU now sends its sync byte and key bytes; W1to4 covers them.
-  if (!Wait(t + Ms(kBitMs * 10) + Ms(record_.W1to4))) return false;
+  if (!Wait(t + Ms(kFiveBaudAddressMs) + Ms(record_.W1to4))) return false;
   const std::uint8_t invertedKw2 = static_cast<std::uint8_t>(~record_.Kw2);
   WriteFrame(&invertedKw2, 1);
   if (Errors() != 0) return false;

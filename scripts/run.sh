@@ -11,18 +11,19 @@
 #
 # It brings the runtime tree build/run up to date (the programs, ECU/ with a
 # VORTA.so in every ECU folder, pic/, Kadr/), starts kestrel-ecusim on a
-# pseudo-terminal with the scenario of the configuration in use, points the
-# configuration's COM name at that terminal in build/run/ports.ini, runs
-# Kestrel in build/run and stops the simulator when Kestrel ends. The
-# ports.ini found before is put back afterwards.
+# pseudo-terminal with its scenario "auto" (it answers as the shipped car
+# whose initialisation Kestrel sends, so every catalogue car works, also one
+# chosen later in the catalogue), points the COM names of the configuration
+# and of the catalogue at that terminal in build/run/ports.ini, runs Kestrel
+# in build/run and stops the simulator when Kestrel ends. The ports.ini found
+# before is put back afterwards.
 #
 # A new user gets a ready configuration: on the first run ecu.ini is the
-# catalogue's CAMRY_2AZ.ini, whose ECU the simulator plays by default, so the
-# main window names the car, every window is available and the live table
-# polls the simulated ECU at once; the catalogue is a menu item away
-# ("Файл" > "Выбор ECU"). Neither the build nor this script replaces a file
-# the user changed (ecu.ini, ECU/*.ini): only files still as shipped follow
-# the shipped versions.
+# catalogue's CAMRY_2AZ.ini, so the main window names the car, every window
+# is available and the live table polls the simulated ECU at once; the
+# catalogue is a menu item away ("Файл" > "Выбор ECU"). Neither the build nor
+# this script replaces a file the user changed (ecu.ini, ECU/*.ini): only
+# files still as shipped follow the shipped versions.
 #
 # Environment: KESTREL_BUILD_DIR (default build), as for scripts/setup.sh.
 set -euo pipefail
@@ -44,7 +45,7 @@ while (($#)); do
       ;;
     --catalogue) mode=catalogue; shift ;;
     --cli) mode=cli; shift; cli_args=("$@"); break ;;
-    -h | --help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -120,32 +121,14 @@ lines_of() {
 }
 line_of() { lines_of "$1" "$2" only; }
 
-# The catalogue file an ecu.ini came from: the one with the same car, ECU type and folder.
-catalogue_file_of() {
-  local f
-  for f in "$run"/ECU/*.ini; do
-    if [ "$(lines_of "$f" 3)" = "$(lines_of "$1" 3)" ]; then
-      basename "$f" .ini
-      return
-    fi
-  done
-}
-
-# COM names to map and the simulator scenario.
+# COM names to map: the configuration's and every one the catalogue uses,
+# so that a car chosen in the catalogue reaches the simulator too.
 com_names=()
-scenario=
-if [ -f "$run/ecu.ini" ]; then
-  com_names+=("$(line_of "$run/ecu.ini" 4 | cut -c1-5)")
-  base=$(catalogue_file_of "$run/ecu.ini")
-  if [ -n "$base" ]; then
-    lower=$(tr '[:upper:]' '[:lower:]' <<<"$base")
-    scenario=$("$run/kestrel-ecusim" --list-scenarios 2>/dev/null |
-               awk -v b="$lower" '$1 == b || index($1, b "_") == 1 { print $1; exit }')
-  fi
-else
-  # Catalogue first: every COM name the catalogue uses leads to the simulator.
-  for f in "$run"/ECU/*.ini; do com_names+=("$(line_of "$f" 4 | cut -c1-5)"); done
-fi
+for f in "$run/ecu.ini" "$run"/ECU/*.ini; do
+  [ -f "$f" ] || continue
+  name=$(line_of "$f" 4 | cut -c1-5)
+  [[ " ${com_names[*]} " == *" $name "* ]] || com_names+=("$name")
+done
 
 tmp=$(mktemp -d)
 sim_pid=
@@ -170,9 +153,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-sim_args=()
-[ -n "$scenario" ] && sim_args+=(--scenario "$scenario")
-"$run/kestrel-ecusim" "${sim_args[@]}" >"$tmp/sim.out" 2>"$tmp/sim.err" &
+"$run/kestrel-ecusim" --scenario auto >"$tmp/sim.out" 2>"$tmp/sim.err" &
 sim_pid=$!
 pty=
 for _ in $(seq 100); do
@@ -201,7 +182,7 @@ for name in "${com_names[@]}"; do
 done
 printf '%s\n' "${ports[@]}" >"$run/ports.ini"
 
-echo "Simulated ECU (scenario ${scenario:-default}) on $pty as ${com_names[*]}"
+echo "Simulated ECU (every catalogue car: scenario auto) on $pty as ${com_names[*]}"
 cd "$run"
 status=0
 if [ "$mode" = cli ]; then

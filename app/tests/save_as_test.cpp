@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "app/tests/test_support.h"
 #include "common/cp1251.h"
+#include "common/program_folder.h"
 #include "config/config_globals.h"
 #include "config/load_init.h"
 #include "config/settings_model.h"
@@ -171,6 +172,10 @@ TEST_F(SaveAsTest, MenuCommandSavesWhatTheWindowsShow) {
   auto form = StartProgram();
   ASSERT_FALSE(ui::QuitRequested());
   EXPECT_EQ(TForm1::SaveAsFolder(), QCoreApplication::applicationDirPath() + "/ECU/");
+  // Installed, the launcher names the user's working folder instead.
+  ::setenv(kProgramDirVariable, "/home/u/.local/share/kestrel/", 1);
+  EXPECT_EQ(TForm1::SaveAsFolder(), "/home/u/.local/share/kestrel/ECU/");
+  ::unsetenv(kProgramDirVariable);
   form->Edit1()->setText(QStringLiteral("Из окна"));
   static_cast<QSpinBox*>(form->Forms().Form12->Editor(kFieldW4))->setValue(33);
 

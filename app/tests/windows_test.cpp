@@ -253,6 +253,24 @@ TEST_F(WindowsTest, PicturesAreReadableBitmapsOfTheirSizes) {
               testing::ReadRaw(fs::path("pic2") / entry.path().filename()))
         << entry.path();
   }
+
+  // The desktop icon in every size of the icon theme: a tile on a
+  // transparent background.
+  QProcess icons;
+  icons.start(QStringLiteral(KESTREL_TEST_PICGEN),
+              {QStringLiteral("--icons"), QStringLiteral("icons")});
+  ASSERT_TRUE(icons.waitForFinished(20000));
+  EXPECT_EQ(icons.exitCode(), 0);
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const std::string dim = std::to_string(size) + "x" + std::to_string(size);
+    QImage icon;
+    ASSERT_TRUE(icon.load(QString::fromStdString("icons/hicolor/" + dim + "/apps/kestrel.png")))
+        << dim;
+    EXPECT_EQ(icon.size(), QSize(size, size));
+    EXPECT_TRUE(icon.hasAlphaChannel());
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << dim;
+    EXPECT_EQ(qAlpha(icon.pixel(size / 2, size / 2)), 255) << dim;
+  }
 }
 
 }  // namespace

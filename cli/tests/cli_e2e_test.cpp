@@ -1,7 +1,8 @@
 // kestrel-cli against kestrel-ecusim over a pseudo-terminal, for every
-// shipped configuration: live values, trouble codes with their descriptions,
-// a freeze frame, ECU information with its file; the freeze-frame files; and
-// the exit statuses of the error paths.
+// shipped configuration against the simulator's "auto" scenario (as the demo
+// runs it, each car answered by the scenario its initialisation asks for): live values, trouble
+// codes with their descriptions, a freeze frame, ECU information with its file; the freeze-frame
+// files; and the exit statuses of the error paths.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -187,10 +188,11 @@ class CliE2eTest : public ::testing::Test {
   }
 
   // Live values, codes with descriptions and ECU information of one
-  // configuration against its scenario.
-  void CheckConfiguration(const std::string& config, const std::string& scenario,
-                          const std::string& ident, const std::string& vin) {
-    const std::string pty = StartSimulator(scenario);
+  // configuration against the simulator's "auto" scenario; the identification
+  // and VIN are those of the car's own scenario.
+  void CheckConfiguration(const std::string& config, const std::string& ident,
+                          const std::string& vin) {
+    const std::string pty = StartSimulator("auto");
     ASSERT_FALSE(pty.empty());
 
     Result live = Cli({"--config", "ECU/" + config, "--port", pty, "live", "--passes", "1"});
@@ -249,15 +251,28 @@ class CliE2eTest : public ::testing::Test {
 };
 
 TEST_F(CliE2eTest, CamryFastInit) {
-  CheckConfiguration("CAMRY_2AZ.ini", "camry_2az_fast", "89661", "JTNBE46K073012345");
+  CheckConfiguration("CAMRY_2AZ.ini", "89661", "JTNBE46K073012345");
 }
 
 TEST_F(CliE2eTest, Corolla5Baud) {
-  CheckConfiguration("COROLLA_3ZZ.ini", "corolla_3zz_5baud", "89666", "JTDBZ42E509012345");
+  CheckConfiguration("COROLLA_3ZZ.ini", "89666", "JTDBZ42E509012345");
 }
 
 TEST_F(CliE2eTest, CarinaIso9141) {
-  CheckConfiguration("CARINA_7AFE.ini", "carina_7afe_9141", "89661", "JT1AT190X05012345");
+  CheckConfiguration("CARINA_7AFE.ini", "89661", "JT1AT190X05012345");
+}
+
+// The demo's catalogue: one simulator, the cars chosen one after another,
+// each session right after the last.
+TEST_F(CliE2eTest, OneAutoSimulatorServesEveryCarInTurn) {
+  const std::string pty = StartSimulator("auto");
+  ASSERT_FALSE(pty.empty());
+  // ISO 9141, then a fast init while that session still runs, then 5-baud.
+  for (const char* config : {"CARINA_7AFE.ini", "CAMRY_2AZ.ini", "COROLLA_3ZZ.ini"}) {
+    Result dash = Cli({"--config", std::string("ECU/") + config, "--port", pty, "dashboard"});
+    ASSERT_EQ(dash.status, 0) << config << ": " << dash.err;
+    EXPECT_GT(Number(Value(dash.out, "gauge4", "Обороты двигателя")), 500) << config << dash.out;
+  }
 }
 
 TEST_F(CliE2eTest, FreezeFrameClearAndDashboard) {
@@ -369,6 +384,57 @@ TEST_F(CliE2eTest, AnInterruptionIsReportedAsSuchAtAnyPoint) {
   EXPECT_EQ(polled.status, 130);
   EXPECT_EQ(polled.err, "Прервано пользователем (SIGTERM)\n");
   EXPECT_GT(Number(Value(polled.out, "010C", "Обороты двигателя")), 500) << polled.out;
+}
+
+// The adapter check over the simulator's pseudo-terminal: every step passes
+// for the ISO 9141 car; the simulator's wrong key bytes are named at the
+// initialisation; without an adapter or a configuration the first step that
+// cannot pass is named, with the exit status.
+TEST_F(CliE2eTest, DoctorNamesTheStepThatFails) {
+  {
+    const std::string pty = StartSimulator("auto");
+    ASSERT_FALSE(pty.empty());
+    Result ok = Cli({"--config", "ECU/CARINA_7AFE.ini", "doctor", "--port", pty});
+    EXPECT_EQ(ok.status, 0) << ok.out;
+    EXPECT_NE(
+        ok.out.find(" 8. Инициализация (ISO 9141): OK\n    адрес 33 на 5 бод: синхронизация 55"),
+        std::string::npos)
+        << ok.out;
+    EXPECT_NE(ok.out.find(" 9. Первый запрос: OK\n    запрос 68 6A F1 01 01 C5, ответ 41 01"),
+              std::string::npos)
+        << ok.out;
+    EXPECT_NE(ok.out.find("Итог: все проверки пройдены.\n"), std::string::npos);
+    StopSimulator();
+  }
+  {
+    const std::string pty = StartSimulator("corolla_3zz_5baud", {"--fault", "wrong-keys"});
+    ASSERT_FALSE(pty.empty());
+    Result keys = Cli({"--config", "ECU/COROLLA_3ZZ.ini", "doctor", "--port", pty});
+    EXPECT_EQ(keys.status, 3);
+    EXPECT_NE(keys.out.find(" 7. Эхо адаптера: OK\n"), std::string::npos) << keys.out;
+    EXPECT_NE(keys.out.find(" 8. Инициализация (5 бод, ISO 14230): ОШИБКА\n    неожиданные "
+                            "ключевые байты 08 08: в конфигурации KW2 = 8F"),
+              std::string::npos)
+        << keys.out;
+    EXPECT_NE(keys.out.find("    Что сделать: Укажите в настройках KW2 = 08"), std::string::npos);
+    EXPECT_NE(keys.out.find(" 9. Первый запрос: не проверялось\n"), std::string::npos);
+    EXPECT_NE(keys.out.find("первая ошибка на шаге 8 (Инициализация (5 бод, ISO 14230))"),
+              std::string::npos);
+    StopSimulator();
+  }
+  const std::string missing = (dir_ / "ttyUSB9").string();
+  Result gone = Cli({"--config", "ECU/CAMRY_2AZ.ini", "doctor", "--port", missing});
+  EXPECT_EQ(gone.status, 3);
+  EXPECT_NE(gone.out.find(" 2. Устройство: ОШИБКА\n    " + missing + ": устройство не найдено"),
+            std::string::npos)
+      << gone.out;
+  EXPECT_NE(gone.out.find(" 7. Эхо адаптера: не проверялось\n"), std::string::npos);
+
+  Result noConfig = Cli({"doctor", "--port", missing});
+  EXPECT_EQ(noConfig.status, 2);
+  EXPECT_NE(noConfig.out.find(" 1. Конфигурация: ОШИБКА\n    ecu.ini: файл не найден"),
+            std::string::npos)
+      << noConfig.out;
 }
 
 }  // namespace

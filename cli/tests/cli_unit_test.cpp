@@ -52,6 +52,8 @@ TEST(CliOptions, UsageErrors) {
   EXPECT_FALSE(Parse({"clear", "--export"}).Ok);
   EXPECT_FALSE(Parse({"live", "--export"}).Ok);  // no export file for this command
   EXPECT_FALSE(Parse({"info", "extra"}).Ok);
+  EXPECT_FALSE(Parse({"doctor", "--port"}).Ok);
+  EXPECT_FALSE(Parse({"live", "--port", "COM2"}).Ok);  // --port after a command: doctor only
 }
 
 TEST(CliOptions, ExportTakesOneRecordingAndCsv) {

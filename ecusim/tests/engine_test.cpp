@@ -454,5 +454,82 @@ TEST(Session, ActuatorAndCodeStateOutlivesTheSession) {
   EXPECT_EQ(r.AskPayloads({0x03}), (std::vector<Bytes>{{0x43, 0, 0, 0, 0, 0, 0}}));
 }
 
+// --scenario auto: the shipped cars, each behind its own initialisation.
+TEST(AutoScenario, ChoosesTheScenarioMadeForTheInitialisation) {
+  const std::vector<Scenario> all = BuiltinScenarioList();
+  auto named = [&](std::optional<std::size_t> i) {
+    return i ? all[*i].name.substr(0, all[*i].name.find(' ', 7)) : std::string("none");
+  };
+  struct Case {
+    InitKind kind;
+    std::uint8_t address;
+    const char* want;  // the car's name up to its model
+  };
+  const Case cases[] = {
+      {InitKind::Fast, 0x10, "Toyota Camry"},       {InitKind::Fast, 0x33, "Toyota Camry"},
+      {InitKind::FiveBaud, 0x10, "Toyota Corolla"}, {InitKind::FiveBaud, 0x33, "Toyota Carina"},
+      {InitKind::FiveBaud, 0x13, "none"},           {InitKind::Fast, 0x13, "none"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(named(ChooseScenario(all, c.kind, c.address)), c.want)
+        << (c.kind == InitKind::Fast ? "fast " : "5-baud ") << int(c.address);
+  }
+  // Without the car made for it, the first that accepts the initialisation.
+  const std::vector<Scenario> no_fast = {Builtin("carina_7afe_9141"), Builtin("corolla_3zz_5baud")};
+  EXPECT_EQ(ChooseScenario(no_fast, InitKind::Fast, 0x10), std::optional<std::size_t>(1));
+  EXPECT_EQ(ChooseScenario(no_fast, InitKind::FiveBaud, 0x10), std::optional<std::size_t>(1));
+}
+
+TEST(AutoScenario, EachInitialisationGetsItsCarWhichKeepsItsOwnCodes) {
+  Rig r(BuiltinScenarioList());
+  // Fast init: the ISO 14230 Camry; its stored codes are cleared.
+  EXPECT_EQ(r.FastInit(), Concat(kStartComm, kStartCommReply));
+  EXPECT_FALSE(r.engine.Iso9141Session());
+  r.Wait(60);
+  EXPECT_EQ(r.AskPayloads({0x04}), (std::vector<Bytes>{{0x44}}));
+  // ISO 9141 address 33 at 5 baud: the Carina, key bytes 08 08, frames without length.
+  r.Wait(6000);
+  EXPECT_EQ(r.FiveBaud(0x33, 0x08), (Bytes{0x55, 0x08, 0x08, 0xF7, 0xCC, 0xCC}));
+  ASSERT_TRUE(r.engine.Iso9141Session());
+  r.Wait(60);
+  const Bytes answer = r.Ask(Request9141({0x03}));
+  ASSERT_GE(answer.size(), 5u);
+  EXPECT_EQ(Bytes(answer.begin(), answer.begin() + 5), (Bytes{0x48, 0x6B, 0x10, 0x43, 0x01}))
+      << "the Carina's own stored codes";
+  // 5-baud address 10: the Corolla, ISO 14230 again.
+  r.Wait(6000);
+  EXPECT_EQ(r.FiveBaud(0x10), (Bytes{0x55, 0xEF, 0x8F, 0x70, 0xEF, 0xEF}));
+  EXPECT_EQ(r.engine.scenario().name.rfind("Toyota Corolla", 0), 0u);
+  EXPECT_FALSE(r.engine.Iso9141Session());
+  // Back to the Camry: its codes stay cleared.
+  r.Wait(6000);
+  r.FastInit();
+  r.Wait(60);
+  EXPECT_EQ(r.AskPayloads({0x03}), (std::vector<Bytes>{{0x43, 0, 0, 0, 0, 0, 0}}));
+}
+
+TEST(AutoScenario, KestrelsOwnInitialisationOnAPseudoTerminal) {
+  EngineOptions o;
+  o.breaks_visible = false;
+  Rig r(BuiltinScenarioList(), o);
+  r.Wait(2100);  // the address as breaks: only quiet
+  r.Write({0xF7});
+  r.Wait(50);
+  r.Write({0xCC});
+  r.Wait(60);
+  ASSERT_EQ(r.engine.phase(), Phase::Session);
+  EXPECT_TRUE(r.engine.Iso9141Session());
+  r.Take();
+  // A StartCommunication, even before the session has timed out, is the
+  // Camry's fast init (its wake-up unseen); and then again.
+  for (int i = 0; i < 2; ++i) {
+    r.Wait(400);
+    r.Write(kStartComm);
+    r.Wait(200);
+    EXPECT_EQ(r.Take(), Concat(kStartComm, kStartCommReply)) << i;
+    EXPECT_FALSE(r.engine.Iso9141Session()) << i;
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::ecusim::test

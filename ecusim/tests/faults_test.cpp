@@ -23,10 +23,13 @@ TEST(FaultNames, NamesValuesAndRefusals) {
   EXPECT_EQ(f.vanish_after, 1);
   EXPECT_EQ(AddFault(f, "no-echo"), "");
   EXPECT_EQ(AddFault(f, "silent"), "");
-  EXPECT_EQ(f.Describe(), "no-echo silent crc:0.1 noise:1 split:7 slow:120 stop-after:3 vanish:1");
+  EXPECT_EQ(AddFault(f, "wrong-keys"), "");
+  EXPECT_EQ(f.Describe(),
+            "no-echo silent crc:0.1 noise:1 split:7 slow:120 stop-after:3 vanish:1 wrong-keys");
 
-  for (const char* bad : {"crc:2", "crc:0", "crc:x", "stop-after", "stop-after:-1",
-                          "stop-after:1.5", "slow:0", "silent:1", "bogus", "split:99999"}) {
+  for (const char* bad :
+       {"crc:2", "crc:0", "crc:x", "stop-after", "stop-after:-1", "stop-after:1.5", "slow:0",
+        "silent:1", "bogus", "split:99999", "wrong-keys:1"}) {
     Faults g;
     EXPECT_NE(AddFault(g, bad), "") << bad;
     EXPECT_FALSE(g.Any()) << bad;
@@ -164,6 +167,16 @@ TEST(Faults, VanishAfterAnswers) {
   at_once.Wait(60);
   at_once.Ask(Request({0x3E}));
   EXPECT_TRUE(at_once.engine.VanishAt());
+}
+
+TEST(Faults, WrongKeyBytesInEveryInitialisation) {
+  Rig fast = FaultyRig("wrong-keys");
+  EXPECT_EQ(fast.FastInit(),
+            (Bytes{0x81, 0x10, 0xF1, 0x81, 0x03, 0x83, 0xF1, 0x10, 0xC1, 0x08, 0x08, 0x55}));
+  Rig five = FaultyRig("wrong-keys", Builtin("corolla_3zz_5baud"));
+  EXPECT_EQ(five.FiveBaud(0x10), (Bytes{0x55, 0x08, 0x08, 0x70, 0xEF, 0xEF}));
+  Rig iso = FaultyRig("wrong-keys", Builtin("carina_7afe_9141"));
+  EXPECT_EQ(iso.FiveBaud(0x33, 0x08), (Bytes{0x55, 0xEF, 0x8F, 0xF7, 0xCC, 0xCC}));
 }
 
 }  // namespace

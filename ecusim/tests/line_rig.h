@@ -55,6 +55,9 @@ inline std::vector<Bytes> Payloads(const Bytes& s) {
 struct Rig {
   explicit Rig(Scenario s = DefaultScenario(), EngineOptions o = {})
       : engine(std::move(s), std::move(o), 0) {}
+  // An ECU that answers as the scenario each initialisation asks for.
+  explicit Rig(std::vector<Scenario> choices, EngineOptions o = {})
+      : engine(std::move(choices), std::move(o), 0) {}
 
   Engine engine;
   Micros now = 5'000'000;  // the bus has been quiet since the start

@@ -1,7 +1,10 @@
-// Draws Kestrel's pictures (the folder "pic") and writes them as 24-bit BMP files.
+// Draws Kestrel's pictures (the folder "pic") and writes them as 24-bit BMP
+// files, and the program's icon for the desktop as PNG files.
 //
-//   kestrel-picgen OUTDIR        writes every picture into OUTDIR
-//   kestrel-picgen --list        prints the file names, one per line
+//   kestrel-picgen OUTDIR          writes every picture into OUTDIR
+//   kestrel-picgen --list          prints the file names, one per line
+//   kestrel-picgen --icons OUTDIR  writes OUTDIR/hicolor/NxN/apps/kestrel.png in
+//                                  the sizes of the freedesktop icon theme
 //
 // Every picture is drawn here from simple shapes (discs, rings, thick lines,
 // polygons and a small stroke font) on a 4x supersampled canvas and reduced
@@ -9,10 +12,13 @@
 // glyphs are drawn on the key colour kKey; the program treats the colour of a
 // glyph's bottom-left pixel as transparent, so that pixel is always left as
 // background. Dashboard pictures are drawn on black and shown as they are.
+#include <zlib.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <numbers>
 #include <string>
@@ -151,6 +157,33 @@ class Canvas {
     });
   }
 
+  // The reduced picture with an alpha channel, rows top to bottom, four bytes
+  // a pixel (R, G, B, A): subpixels of the colour `clear` are transparent;
+  // a pixel's colour is the average of its other subpixels.
+  std::vector<std::uint8_t> ReduceRgba(Rgb clear) const {
+    std::vector<std::uint8_t> out(std::size_t(w_) * h_ * 4);
+    for (int y = 0; y < h_; ++y) {
+      for (int x = 0; x < w_; ++x) {
+        int r = 0, g = 0, b = 0, n = 0;
+        for (int j = 0; j < kScale; ++j) {
+          for (int i = 0; i < kScale; ++i) {
+            const Rgb p = px_[std::size_t(y * kScale + j) * w_ * kScale + x * kScale + i];
+            if (p == clear) continue;
+            r += p.r, g += p.g, b += p.b, ++n;
+          }
+        }
+        std::uint8_t* o = &out[(std::size_t(y) * w_ + x) * 4];
+        if (n > 0) {
+          o[0] = std::uint8_t((r + n / 2) / n);
+          o[1] = std::uint8_t((g + n / 2) / n);
+          o[2] = std::uint8_t((b + n / 2) / n);
+        }
+        o[3] = std::uint8_t((n * 255 + kScale * kScale / 2) / (kScale * kScale));
+      }
+    }
+    return out;
+  }
+
   // The reduced picture, rows top to bottom.
   std::vector<Rgb> Reduce() const {
     std::vector<Rgb> out(std::size_t(w_) * h_);
@@ -224,6 +257,8 @@ std::vector<std::vector<Pt>> Strokes(char ch) {
       return {{{4, 0}, {0, 6}}};
     case 'i':
       return {{{2, 2.6}, {2, 6}}, {{2, 0.6}, {2, 0.7}}};
+    case 'K':
+      return {{{0, 0}, {0, 6}}, {{4, 0}, {0, 3.6}}, {{1.5, 2.3}, {4, 6}}};
     default:
       return {};
   }
@@ -552,6 +587,34 @@ void DrawLoad(Canvas& c) {
   c.Rect(4, 25, 28, 27, kWhite);
 }
 
+// ---------------------------------------------------------------- the icon
+
+// The program's icon: a tachometer on a dark blue tile over the square wave
+// of the K-Line, drawn on a 48-unit grid scaled to the size.
+constexpr Rgb kClear{255, 0, 255};  // never drawn: the transparent background
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+void DrawIcon(Canvas& c) {
+  const double u = c.Width() / 48.0;
+  auto P = [u](double x, double y) { return Pt{x * u, y * u}; };
+  c.RoundRect(2 * u, 2 * u, 46 * u, 46 * u, 9 * u, kNavy);
+  c.RoundRect(4 * u, 4 * u, 44 * u, 44 * u, 7.5 * u, Rgb{25, 60, 160});
+  // The dial from 7 to 5 o'clock, its last part red.
+  const double cx = 24 * u, cy = 24 * u;
+  c.Arc(cx, cy, 13 * u, 17.5 * u, 25, 210, kWhite);
+  c.Arc(cx, cy, 13 * u, 17.5 * u, 0, 25, kRed);
+  c.Arc(cx, cy, 13 * u, 17.5 * u, 330, 360, kRed);
+  c.Line({cx, cy},
+         P(24 + 13 * std::cos(std::numbers::pi * 55 / 180),
+           24 - 13 * std::sin(std::numbers::pi * 55 / 180)),
+         3.2 * u, kAmber);
+  c.Disc(cx, cy, 3.5 * u, kWhite);
+  // The K-Line: a square wave under the dial.
+  c.Polyline({P(9, 39), P(14, 39), P(14, 34.5), P(19, 34.5), P(19, 39), P(24, 39), P(24, 34.5),
+              P(29, 34.5), P(29, 39), P(39, 39)},
+             2.4 * u, kLime);
+}
+
 const Picture kPictures[] = {
     {"start.bmp", 32, 32, kKey, DrawStart},
     {"stop.bmp", 32, 32, kKey, DrawStop},
@@ -640,11 +703,76 @@ std::string EncodeBmp(int w, int h, const std::vector<Rgb>& px) {
   return s;
 }
 
+void PutBe32(std::string& s, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) s.push_back(char((v >> shift) & 0xFF));
+}
+
+void PngChunk(std::string& png, const char* type, const std::string& data) {
+  PutBe32(png, std::uint32_t(data.size()));
+  const std::string body = std::string(type, 4) + data;
+  png += body;
+  PutBe32(png,
+          std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+}
+
+// An 8-bit RGBA PNG (colour type 6), every row unfiltered, deflated by zlib.
+// Empty when zlib fails.
+std::string EncodePng(int w, int h, const std::vector<std::uint8_t>& rgba) {
+  std::string raw;
+  for (int y = 0; y < h; ++y) {
+    raw.push_back(0);  // filter: none
+    raw.append(reinterpret_cast<const char*>(&rgba[std::size_t(y) * w * 4]), std::size_t(w) * 4);
+  }
+  uLongf size = compressBound(uLong(raw.size()));
+  std::string deflated(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(deflated.data()), &size,
+                reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()), 9) != Z_OK) {
+    return {};
+  }
+  deflated.resize(size);
+  std::string png = "\x89PNG\r\n\x1a\n";
+  std::string header;
+  PutBe32(header, std::uint32_t(w));
+  PutBe32(header, std::uint32_t(h));
+  header +=
+      std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter, no interlace
+  PngChunk(png, "IHDR", header);
+  PngChunk(png, "IDAT", deflated);
+  PngChunk(png, "IEND", {});
+  return png;
+}
+
+bool WriteFile(const std::string& path, const std::string& data) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  bool ok =
+      f != nullptr && !data.empty() && std::fwrite(data.data(), 1, data.size(), f) == data.size();
+  if (f != nullptr && std::fclose(f) != 0) ok = false;
+  if (!ok) std::fprintf(stderr, "kestrel-picgen: cannot write %s\n", path.c_str());
+  return ok;
+}
+
+// The icon in every size, as the freedesktop icon theme lays it out.
+int WriteIcons(const std::string& outdir) {
+  for (int size : kIconSizes) {
+    const std::string folder =
+        outdir + "/hicolor/" + std::to_string(size) + "x" + std::to_string(size) + "/apps";
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    Canvas canvas(size, size, kClear);
+    DrawIcon(canvas);
+    if (!WriteFile(folder + "/kestrel.png", EncodePng(size, size, canvas.ReduceRgba(kClear)))) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string_view(argv[1]) == "--icons") return WriteIcons(argv[2]);
   if (argc != 2) {
-    std::fprintf(stderr, "usage: kestrel-picgen OUTDIR | --list\n");
+    std::fprintf(stderr, "usage: kestrel-picgen OUTDIR | --list | --icons OUTDIR\n");
     return 2;
   }
   const std::string arg = argv[1];
@@ -658,17 +786,7 @@ int main(int argc, char** argv) {
     std::vector<Rgb> px = canvas.Reduce();
     px[std::size_t(p.h - 1) * p.w] = p.background;  // the transparency key of a glyph
     const std::string data = EncodeBmp(p.w, p.h, px);
-    const std::string path = arg + "/" + p.name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(data.data(), 1, data.size(), f) != data.size()) {
-      std::fprintf(stderr, "kestrel-picgen: cannot write %s\n", path.c_str());
-      if (f) std::fclose(f);
-      return 1;
-    }
-    if (std::fclose(f) != 0) {
-      std::fprintf(stderr, "kestrel-picgen: cannot write %s\n", path.c_str());
-      return 1;
-    }
+    if (!WriteFile(arg + "/" + p.name, data)) return 1;
   }
   return 0;
 }
