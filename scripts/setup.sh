@@ -13,6 +13,7 @@ packages=(
   g++-multilib g++-mingw-w64-i686 binutils-mingw-w64-i686 qemu-user
   xvfb xauth fonts-dejavu-core clang-format
   fonts-league-spartan  # the dashboard's bold display face where its design face is missing
+  fonts-liberation2     # the graphs' channel labels: the widths of the design's face
 )
 missing=()
 for p in "${packages[@]}"; do
