@@ -35,10 +35,17 @@ const char* UsageText() {
          "  dtc [--export]          current and stored trouble codes with descriptions\n"
          "  clear [--reset]         clear the codes, with the memory-reset requests when asked\n"
          "  info [--export]         ECU identification, OBD type, oxygen sensors, PID lists\n"
+         "  record FILE [--channels LIST] [--seconds N]\n"
+         "                          poll up to eight channels as the graphs window does and\n"
+         "                          record the responses into FILE (*.rtd) for N seconds\n"
+         "                          (0: until interrupted); LIST is comma-separated codes as\n"
+         "                          \"live\" prints them (2105), with /SELECTOR where a code\n"
+         "                          has several rows (2101/08), or - for none; default: the\n"
+         "                          first eight rows\n"
          "  --export writes what the window copies: Kadr/kadrM2_<n>.txt, Kadr/InfoECU.txt\n"
          "Rows are printed as UTF-8: code<TAB>name<TAB>value<TAB>unit.\n"
          "Exit status: 0 success, 2 usage or configuration error, 3 link error,\n"
-         "4 the export file could not be written.\n";
+         "4 the export or recording file could not be written.\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args) {
@@ -78,6 +85,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         o.Cmd = Command::Clear;
       } else if (a == "info") {
         o.Cmd = Command::Info;
+      } else if (a == "record") {
+        o.Cmd = Command::Record;
       } else {
         return Fail("unknown command or option '" + a + "'");
       }
@@ -93,11 +102,20 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     } else if (a == "--export" &&
                (o.Cmd == Command::Freeze || o.Cmd == Command::Dtc || o.Cmd == Command::Info)) {
       o.Export = true;
+    } else if (a == "--channels" && o.Cmd == Command::Record) {
+      if (!value(o.Channels) || o.Channels.empty()) return Fail("--channels needs a list");
+    } else if (a == "--seconds" && o.Cmd == Command::Record) {
+      if (!value(v) || !ParseUnsigned(v, 1000000000u, o.Seconds)) {
+        return Fail("--seconds needs a number of seconds (0: until interrupted)");
+      }
+    } else if (o.Cmd == Command::Record && o.File.empty() && !a.empty() && a[0] != '-') {
+      o.File = a;
     } else {
       return Fail("unexpected argument '" + a + "'");
     }
   }
   if (!haveCommand) return Fail("no command given");
+  if (o.Cmd == Command::Record && o.File.empty()) return Fail("record needs a file");
   r.Ok = true;
   return r;
 }

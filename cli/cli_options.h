@@ -7,6 +7,7 @@
 //     dtc [--export]         current and stored trouble codes with descriptions
 //     clear [--reset]        clear the codes (with the memory-reset requests)
 //     info [--export]        ECU identification, OBD type, oxygen sensors, PID lists
+//     record FILE [--channels LIST] [--seconds N]  the graphs window's recording
 //   --export writes the window's file into Kadr/ (kadrM2_<n>.txt, ErrECU_<n>.txt, InfoECU.txt).
 #pragma once
 
@@ -15,7 +16,7 @@
 
 namespace kestrel::cli {
 
-enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info };
+enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info, Record };
 
 struct Options {
   std::string Workdir;             // empty: the current directory
@@ -23,10 +24,13 @@ struct Options {
   std::string Port;                // empty: the configuration's port
   bool Log = false;
   Command Cmd = Command::Live;
-  unsigned Passes = 1;  // live, dashboard; 0 = until interrupted
-  unsigned Frame = 0;   // freeze, 0..255
-  bool Reset = false;   // clear
-  bool Export = false;  // freeze, dtc, info: also write the window's export file
+  unsigned Passes = 1;   // live, dashboard; 0 = until interrupted
+  unsigned Frame = 0;    // freeze, 0..255
+  bool Reset = false;    // clear
+  bool Export = false;   // freeze, dtc, info: also write the window's export file
+  std::string File;      // record: the recording to write
+  std::string Channels;  // record: up to eight channels, comma-separated; empty: the first rows
+  unsigned Seconds = 0;  // record: how long; 0 = until interrupted or the link fails
 };
 
 struct ParseResult {

@@ -5,7 +5,7 @@
 //
 // Exit status: 0 success, 2 usage or configuration error (message on
 // stderr), 3 link error (the status text "Ошибка XXXX" on stderr), 4 the
-// export file could not be written (the error text on stderr).
+// export or recording file could not be written (the error text on stderr).
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +22,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
+#include "cli/record.h"
 #include "common/cp1251.h"
 #include "common/disk_path.h"
 #include "config/catalogue.h"
@@ -346,6 +347,8 @@ int Run(int argc, char** argv) {
       return Clear(o);
     case Command::Info:
       return Info(o);
+    case Command::Record:
+      return Record(o, g_interrupted);
   }
   return kExitConfig;
 }
