@@ -190,27 +190,39 @@ void GraphsLogic::BeginPlayback() {
   GrafInit();
   SliderPos = 0;
   Playing = 1;
+  RestartPacing();
 }
 
-PlaybackStep GraphsLogic::PlaybackTick(std::uint8_t* store) {
+PlaybackStep GraphsLogic::PlaybackTick(std::uint8_t* store, double nowMs) {
   PlaybackStep step;
   if (Playing == 0) {
     reader_.Close();
     step.StopTimer = true;
     return step;
   }
-  const std::size_t index = reader_.Position();
-  RtdRecord record{};
-  if (!reader_.Read(record)) {
-    Playing = 0;
-    step.Ended = true;
-    return step;
+  const double interval = PlaybackIntervalMs();
+  if (paceStartMs_ < 0 || nowMs < paceStartMs_) {
+    paceStartMs_ = nowMs - interval;
+    pacePlayed_ = 0;
   }
-  if (Dragging == 0) {
-    SliderPos = static_cast<std::int32_t>(std::min<std::size_t>(index, INT32_MAX));
-    step.Moved = true;
+  const auto due = static_cast<std::uint64_t>((nowMs - paceStartMs_) / interval);
+  const std::uint64_t records =
+      std::clamp<std::uint64_t>(due > pacePlayed_ ? due - pacePlayed_ : 0, 1, kMaxCatchUp);
+  for (std::uint64_t i = 0; i < records; ++i) {
+    const std::size_t index = reader_.Position();
+    RtdRecord record{};
+    if (!reader_.Read(record)) {
+      Playing = 0;
+      step.Ended = true;
+      return step;
+    }
+    ++pacePlayed_;
+    if (Dragging == 0) {
+      SliderPos = static_cast<std::int32_t>(std::min<std::size_t>(index, INT32_MAX));
+      step.Moved = true;
+    }
+    FileRtdRecord(record, store);
   }
-  FileRtdRecord(record, store);
   return step;
 }
 
@@ -220,6 +232,7 @@ void GraphsLogic::EndDrag() {
   // Record 0 is the header: its fourth byte, 'A', would pass for a Mode 01
   // answer. Playing from the start plays from record 1.
   reader_.Seek(std::max<std::size_t>(static_cast<std::size_t>(std::max(SliderPos, 0)), 1));
+  RestartPacing();
   GrafInit();
 }
 

@@ -147,9 +147,18 @@ class GraphsLogic {
   int PlaybackIntervalMs() const;
   // After the channels are matched: GrafInit, the slider at 0, Playing = 1.
   void BeginPlayback();
-  // Timer2's tick: reads the next record, moves the slider to it unless it
-  // is being dragged, and files it into the response store.
-  PlaybackStep PlaybackTick(std::uint8_t* store);
+  // Timer2's tick at `nowMs` (a steady clock): reads the next record, moves
+  // the slider to it unless it is being dragged, and files it into the
+  // response store. A timer fires late now and then, and cannot fire more
+  // often than the event loop allows: a tick that finds more records due
+  // at the file's pace (one per interval since playback started, was
+  // resumed or moved) files all of them, up to kMaxCatchUp, so a recording
+  // plays in its own time also at a 1 ms interval. Timer1 shows the
+  // values 10 times a second either way.
+  PlaybackStep PlaybackTick(std::uint8_t* store, double nowMs);
+  static constexpr std::uint32_t kMaxCatchUp = 1000;
+  // The pace starts again from the next tick (after a pause).
+  void RestartPacing() { paceStartMs_ = -1; }
   // The end of a drag: Dragging = 0 and, while playing, the file positioned
   // at the slider's record (record 1 for position 0: the header is no
   // response) and GrafInit.
@@ -164,6 +173,8 @@ class GraphsLogic {
  private:
   std::array<Chart, kCharts> charts_;
   RtdReader reader_;
+  double paceStartMs_ = -1;  // the time of record 0 at the current pace; -1: not started
+  std::uint64_t pacePlayed_ = 0;
 };
 
 }  // namespace kestrel

@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 
 #include "common/cp1251.h"
@@ -254,6 +255,7 @@ void TForm9::SyncSelectors() {
     box->setCurrentIndex(list.Selected);
     box->setToolTip(box->currentText());
     ShowLabel(Channel[c].Unit, ChannelUnit(list.Selected, LiveRows));
+    PlaceUnit(c);
   }
 }
 
@@ -270,6 +272,7 @@ void TForm9::ComboBoxChange(int channel) {
   GraphChannels[channel].Selected = std::max(box->currentIndex(), 0);
   UpdateChannelRequests();
   ShowLabel(Channel[channel].Unit, ChannelUnit(GraphChannels[channel].Selected, LiveRows));
+  PlaceUnit(channel);
 }
 
 void TForm9::CheckBoxClick(int channel) {
@@ -297,10 +300,22 @@ void TForm9::ShowLabels() {
   for (int c = 0; c < kGraphChannels; ++c) {
     const ChannelLabels& texts = logic_.Labels(c);
     ShowLabel(Channel[c].Value, texts.Value);
+    PlaceUnit(c);
     ShowLabel(Channel[c].Min, texts.Min);
     ShowLabel(Channel[c].Middle, texts.Middle);
     ShowLabel(Channel[c].Max, texts.Max);
   }
+}
+
+void TForm9::PlaceUnit(int channel) {
+  // A value wider than designed (a long number in scientific notation)
+  // pushes its unit to the right rather than running into it.
+  const QLabel* value = Channel[channel].Value;
+  QLabel* unit = Channel[channel].Unit;
+  const int x = std::max(kPlaces[channel].unit.x(), value->x() + value->width() + 2);
+  if (unit->x() != x) unit->move(x, unit->y());
+  const int room = width() - unit->x();
+  if (unit->width() > room) unit->resize(std::max(room, 1), unit->height());
 }
 
 void TForm9::ShowCaption() {
@@ -386,7 +401,10 @@ void TForm9::Timer1Timer() {
 }
 
 void TForm9::Timer2Timer() {
-  const PlaybackStep step = logic_.PlaybackTick(ResponseStore);
+  const double now =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+  const PlaybackStep step = logic_.PlaybackTick(ResponseStore, now);
   if (step.StopTimer) Timer2->stop();
   if (step.Moved) ShowSliderPos();
 }
@@ -465,6 +483,7 @@ void TForm9::SpeedButton7Click() {
       timer->start();
     }
   }
+  logic_.RestartPacing();  // the paused time is not made up
   SpeedButton5->setEnabled(Timer1->isActive());
 }
 

@@ -97,6 +97,7 @@ class TForm9 : public ui::DiagnosticWindow {
   void ShowCaption();
   void ShowLabels();
   void ShowAll();  // both charts whole and every label
+  void PlaceUnit(int channel);
   void ShowCharts(const std::array<ChartDamage, kCharts>& damage);
   void ShowSliderPos();
   // The open dialog; the chosen file in code page 1251, "" after a cancel.

@@ -186,20 +186,26 @@ TEST(GraphPlayback, FilesRecordsFollowsTheSliderSeeksAndEndsQuietly) {
   EXPECT_EQ(logic->PlaybackIntervalMs(), 12);
   logic->BeginPlayback();
   EXPECT_EQ(logic->Playing, 1);
+  // Ticks on time: one record each.
+  double now = 1000;
+  auto tick = [&](int intervals = 1) {
+    now += 12 * intervals;
+    return logic->PlaybackTick(store, now);
+  };
 
-  PlaybackStep step = logic->PlaybackTick(store);
+  PlaybackStep step = tick();
   EXPECT_TRUE(step.Moved);
   EXPECT_EQ(logic->SliderPos, 1);
   EXPECT_EQ(count(vorta::kAreaLocal21, 0x05), 32);
   EXPECT_EQ(vorta::Slot(store, vorta::kAreaLocal21, 0x05)[0], 0x80);
   logic->Dragging = 1;  // a drag keeps the slider where the user holds it
-  EXPECT_FALSE(logic->PlaybackTick(store).Moved);
+  EXPECT_FALSE(tick().Moved);
   EXPECT_EQ(logic->SliderPos, 1);
   EXPECT_EQ(count(vorta::kAreaMode01, 0x0C), 32);
   logic->Dragging = 0;
-  logic->PlaybackTick(store);
+  tick();
   EXPECT_EQ(count(vorta::kAreaCommon22, vorta::Common22Slot(0x01, 0xA2)), 31);
-  logic->PlaybackTick(store);
+  tick();
   EXPECT_EQ(logic->SliderPos, 4);
   EXPECT_EQ(count(vorta::kAreaControl30, 0x21), 0);
 
@@ -211,22 +217,26 @@ TEST(GraphPlayback, FilesRecordsFollowsTheSliderSeeksAndEndsQuietly) {
   logic->EndDrag();
   EXPECT_EQ(logic->Dragging, 0);
   EXPECT_EQ(logic->Charts(0).Cursor, 0);  // GrafInit
-  logic->PlaybackTick(store);
+  tick(50);                               // the pace starts again after a seek: no catching up
   EXPECT_EQ(logic->SliderPos, 1);
   EXPECT_EQ(count(vorta::kAreaMode01, 0x0C), 0);
-  logic->SliderPos = 3;
-  logic->EndDrag();
-  logic->PlaybackTick(store);
+  // A tick two intervals late plays both records due.
+  tick(2);
   EXPECT_EQ(logic->SliderPos, 3);
+  EXPECT_EQ(count(vorta::kAreaMode01, 0x0C), 32);
+  logic->SliderPos = 2;
+  logic->EndDrag();
+  tick();
+  EXPECT_EQ(logic->SliderPos, 2);
 
   // The end of the file (the tail is no record) ends playback; the next
   // tick stops the timer and closes the file.
-  logic->PlaybackTick(store);
-  step = logic->PlaybackTick(store);
+  step = tick(5);
   EXPECT_TRUE(step.Ended);
+  EXPECT_EQ(logic->SliderPos, 4);
   EXPECT_EQ(logic->Playing, 0);
   EXPECT_TRUE(logic->PlaybackOpen());
-  EXPECT_TRUE(logic->PlaybackTick(store).StopTimer);
+  EXPECT_TRUE(tick().StopTimer);
   EXPECT_FALSE(logic->PlaybackOpen());
 
   // A header interval of 0 plays at 1 ms, not in a busy loop.
