@@ -9,6 +9,7 @@
 
 #include "common/disk_path.h"
 #include "link/link_globals.h"
+#include "module/response_store.h"
 #include "screenlogic/export.h"
 
 namespace kestrel {
@@ -186,7 +187,15 @@ int GraphsLogic::PlaybackIntervalMs() const {
   return std::max<int>(reader_.Header().IntervalMs, 1);
 }
 
-void GraphsLogic::BeginPlayback() {
+void GraphsLogic::BeginPlayback(std::uint8_t* store, const GraphChannelKeys& channels) {
+  vorta::ClearAreaCounts(store, vorta::kAreaMode01);
+  vorta::ClearAreaCounts(store, vorta::kAreaLocal21);
+  for (const std::optional<ParameterKey>& key : channels) {
+    if (key && key->Service == 0x22) {
+      vorta::Slot(store, vorta::kAreaCommon22,
+                  vorta::Common22Slot(key->Id1, key->Id2))[vorta::kSlotCountByte] = 0;
+    }
+  }
   GrafInit();
   SliderPos = 0;
   Playing = 1;

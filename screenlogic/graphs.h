@@ -146,7 +146,10 @@ class GraphsLogic {
   // Timer2's interval: the header's, at least 1 ms.
   int PlaybackIntervalMs() const;
   // After the channels are matched: GrafInit, the slider at 0, Playing = 1.
-  void BeginPlayback();
+  // The slots a recording fills (Mode 01, Local 21, the channels' Common
+  // 22) are marked empty first: what a past session left there belongs to
+  // no part of the recording and would be drawn as its first values.
+  void BeginPlayback(std::uint8_t* store, const GraphChannelKeys& channels);
   // Timer2's tick at `nowMs` (a steady clock): reads the next record, moves
   // the slider to it unless it is being dragged, and files it into the
   // response store. A timer fires late now and then, and cannot fire more

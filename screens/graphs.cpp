@@ -463,7 +463,7 @@ void TForm9::SpeedButton4Click() {
   }
   UpdateChannelRequests();
   TrackBar1->setRange(0, logic_.LastRecord());
-  logic_.BeginPlayback();
+  logic_.BeginPlayback(ResponseStore, SelectedChannelKeys(GraphChannels, LiveRows));
   ShowSliderPos();
   ShowAll();
   Timer2->setInterval(logic_.PlaybackIntervalMs());

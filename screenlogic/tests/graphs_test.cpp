@@ -184,8 +184,17 @@ TEST(GraphPlayback, FilesRecordsFollowsTheSliderSeeksAndEndsQuietly) {
   ASSERT_TRUE(logic->OpenPlayback("p.rtd", error, "p.rtd")) << error;
   EXPECT_EQ(logic->LastRecord(), 4);
   EXPECT_EQ(logic->PlaybackIntervalMs(), 12);
-  logic->BeginPlayback();
+  // Values of an earlier session are forgotten: they are no part of the file.
+  vorta::Slot(store, vorta::kAreaLocal21, 0x0C)[vorta::kSlotCountByte] = 2;
+  vorta::Slot(store, vorta::kAreaCommon22, 0x01A2)[vorta::kSlotCountByte] = 2;
+  vorta::Slot(store, vorta::kAreaMode09, 0x11)[vorta::kSlotCountByte] = 2;
+  GraphChannelKeys keys;
+  keys[3] = ParameterKey{0x22, 0x01, 0xA2, 0};
+  logic->BeginPlayback(store, keys);
   EXPECT_EQ(logic->Playing, 1);
+  EXPECT_EQ(count(vorta::kAreaLocal21, 0x0C), 0);
+  EXPECT_EQ(count(vorta::kAreaCommon22, 0x01A2), 0);
+  EXPECT_EQ(count(vorta::kAreaMode09, 0x11), 2);
   // Ticks on time: one record each.
   double now = 1000;
   auto tick = [&](int intervals = 1) {
