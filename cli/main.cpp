@@ -22,6 +22,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
+#include "cli/exit_status.h"
 #include "cli/record.h"
 #include "common/cp1251.h"
 #include "common/disk_path.h"
@@ -43,11 +44,6 @@
 
 namespace kestrel::cli {
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitConfig = 2;
-constexpr int kExitLink = 3;
-constexpr int kExitExport = 4;
 
 std::atomic<bool> g_interrupted{false};
 

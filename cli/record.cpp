@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "cli/cli_report.h"
+#include "cli/exit_status.h"
 #include "common/disk_path.h"
 #include "config/load_init.h"
 #include "config/module_binding.h"
@@ -17,12 +18,6 @@
 namespace kestrel::cli {
 
 namespace {
-
-// The exit statuses of kestrel-cli (cli/main.cpp).
-constexpr int kExitOk = 0;
-constexpr int kExitConfig = 2;
-constexpr int kExitLink = 3;
-constexpr int kExitFile = 4;
 
 std::string Upper(std::string s) {
   for (char& c : s) c = UpperCp1251(c);
@@ -134,7 +129,7 @@ int Record(const Options& options, const std::atomic<bool>& interrupted) {
 
   if (!created) {
     std::cerr << "kestrel-cli: " << Utf8(error) << "\n";
-    return kExitFile;
+    return kExitExport;
   }
   if (recording) {
     RtdReader reader;

@@ -12,8 +12,6 @@
 // GrafInit and the repaint) (target 10 ms).
 // Playback: a recording with a 1 ms interval played by the window for
 // --seconds: records played per second against the 1000 asked for.
-#include <unistd.h>
-
 #include <QApplication>
 #include <QMouseEvent>
 #include <QSlider>
@@ -126,15 +124,7 @@ int main(int argc, char** argv) {
   const BenchArgs args = ParseBenchArgs(argc, argv);
   QApplication app(argc, argv);
   qInstallMessageHandler(QuietHints);
-  if (chdir(KESTREL_RUNTIME_DIR) != 0) {
-    std::fprintf(stderr, "cannot enter %s\n", KESTREL_RUNTIME_DIR);
-    return 1;
-  }
-  const LoadOutcome load = LoadInit("ECU/CAMRY_2AZ.ini");
-  if (!load.Ok()) {
-    std::fprintf(stderr, "cannot load ECU/CAMRY_2AZ.ini: %s\n", load.Error.c_str());
-    return 1;
-  }
+  if (!LoadShippedCamry(KESTREL_RUNTIME_DIR)) return 1;
   if (!BindBuiltModule(VORTA_MODULE_PATH)) return 1;
   GraphChannelKeys keys;
   if (!ChooseChannels(keys)) {
