@@ -112,7 +112,15 @@ std::string RecordingPath(const std::tm& when) {
   if (!folder.empty() && folder.back() != '/') folder += '/';
   folder += kExportFolder;
   ::mkdir(ToDiskPath(folder).c_str(), 0777);  // it may exist; a failure shows at the creation
-  return folder + "/" + RecordingName(when);
+  // A second recording started within the same second would truncate the
+  // first: it gets the next free number after its name instead.
+  const std::string name = folder + "/" + RecordingName(when);
+  const std::string stem = name.substr(0, name.size() - 4);
+  std::string path = name;
+  for (int n = 2; n < 1000 && ::access(ToDiskPath(path).c_str(), F_OK) == 0; ++n) {
+    path = stem + "_" + std::to_string(n) + ".rtd";
+  }
+  return path;
 }
 
 RtdHeader RecordingHeader(const GraphChannelKeys& channels, std::int32_t p2, std::int32_t p3) {

@@ -76,8 +76,9 @@ GraphControls GraphTickControls(std::uint16_t status, std::uint8_t recordEnabled
 std::string RecordingName(const std::tm& when);
 
 // Where the window records: the folder "Kadr" beside the program (the
-// working folder) and RecordingName, as a full path in code page 1251.
-// Creates "Kadr" when it is missing.
+// working folder) and RecordingName, as a full path in code page 1251;
+// when that file exists, "_2", "_3", ... before ".rtd". Creates "Kadr" when
+// it is missing.
 std::string RecordingPath(const std::tm& when);
 
 // The header of a recording: the playback interval P2 + P3 (16 bits) and

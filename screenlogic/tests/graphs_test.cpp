@@ -147,6 +147,8 @@ TEST(GraphRecording, NameHeaderAndTheFileTheReceiverExtends) {
   const std::uint8_t frame[] = {0x83, 0xF1, 0x10, 0x61, 0x0C, 0x20, 0x09};
   ASSERT_TRUE(AppendRtdRecord(path, frame, sizeof frame));
   EXPECT_EQ(std::filesystem::file_size(path), 2 * kRtdRecordSize);
+  // Another recording in the same second leaves this one as it is.
+  EXPECT_EQ(RecordingPath(when), (dir.Path() / "Kadr" / "050300_090702_2.rtd").string());
 
   RecordEnabled.store(0);
   EXPECT_FALSE(StartRecording("Нет/такой/папки.rtd"_cp, header, error));
