@@ -37,6 +37,13 @@ const char* UsageText() {
          "  info [--export]         ECU identification, OBD type, oxygen sensors, PID lists\n"
          "  export FILE.rtd [--csv] the recording's table as the workbook FILE.xlsx beside it\n"
          "                          (or FILE.csv: UTF-8, a heading row, the same lines)\n"
+         "  record FILE [--channels LIST] [--seconds N]\n"
+         "                          poll up to eight channels as the graphs window does and\n"
+         "                          record the responses into FILE (*.rtd) for N seconds\n"
+         "                          (0: until interrupted); LIST is comma-separated codes as\n"
+         "                          \"live\" prints them (2105), with /SELECTOR where a code\n"
+         "                          has several rows (2101/08), or - for none; default: the\n"
+         "                          first eight rows\n"
          "  doctor [--port COMn|DEVICE]\n"
          "                          the adapter and the link checked step by step, in Russian\n"
          "  --export writes what the window copies: Kadr/kadrM2_<n>.txt, Kadr/InfoECU.txt\n"
@@ -88,6 +95,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         o.Cmd = Command::Export;
       } else if (a == "doctor") {
         o.Cmd = Command::Doctor;
+      } else if (a == "record") {
+        o.Cmd = Command::Record;
       } else {
         return Fail("unknown command or option '" + a + "'");
       }
@@ -109,12 +118,21 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       o.Csv = true;
     } else if (o.Cmd == Command::Export && o.Recording.empty() && !a.empty() && a[0] != '-') {
       o.Recording = a;
+    } else if (a == "--channels" && o.Cmd == Command::Record) {
+      if (!value(o.Channels) || o.Channels.empty()) return Fail("--channels needs a list");
+    } else if (a == "--seconds" && o.Cmd == Command::Record) {
+      if (!value(v) || !ParseUnsigned(v, 1000000000u, o.Seconds)) {
+        return Fail("--seconds needs a number of seconds (0: until interrupted)");
+      }
+    } else if (o.Cmd == Command::Record && o.File.empty() && !a.empty() && a[0] != '-') {
+      o.File = a;
     } else {
       return Fail("unexpected argument '" + a + "'");
     }
   }
   if (!haveCommand) return Fail("no command given");
   if (o.Cmd == Command::Export && o.Recording.empty()) return Fail("export needs a recording file");
+  if (o.Cmd == Command::Record && o.File.empty()) return Fail("record needs a file");
   r.Ok = true;
   return r;
 }

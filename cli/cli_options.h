@@ -9,6 +9,7 @@
 //     info [--export]        ECU identification, OBD type, oxygen sensors, PID lists
 //     export FILE [--csv]    a recording's table as a workbook (or CSV) beside it
 //     doctor [--port COMn|DEVICE]  the adapter and the link checked step by step
+//     record FILE [--channels LIST] [--seconds N]  the graphs window's recording
 //   --export writes the window's file into Kadr/ (kadrM2_<n>.txt, ErrECU_<n>.txt, InfoECU.txt).
 #pragma once
 
@@ -17,7 +18,7 @@
 
 namespace kestrel::cli {
 
-enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info, Export, Doctor };
+enum class Command { Live, Dashboard, Freeze, Dtc, Clear, Info, Export, Doctor, Record };
 
 struct Options {
   std::string Workdir;             // empty: the current directory
@@ -31,6 +32,9 @@ struct Options {
   bool Export = false;    // freeze, dtc, info: also write the window's export file
   std::string Recording;  // export: the recording, as the shell gives it
   bool Csv = false;       // export: CSV instead of the workbook
+  std::string File;       // record: the recording to write
+  std::string Channels;   // record: up to eight channels, comma-separated; empty: the first rows
+  unsigned Seconds = 0;   // record: how long; 0 = until interrupted or the link fails
 };
 
 struct ParseResult {

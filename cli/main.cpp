@@ -5,9 +5,9 @@
 //
 // Exit status: 0 success, 2 usage or configuration error (message on
 // stderr), 3 link error (the status text "Ошибка XXXX" on stderr), 4 the
-// export file could not be written or the recording read (the error text on
-// stderr), 130 interrupted by Ctrl-C or SIGTERM at any point ("Прервано
-// пользователем" on stderr; the session is ended first).
+// export or recording file could not be written or the recording read (the
+// error text on stderr), 130 interrupted by Ctrl-C or SIGTERM at any point
+// ("Прервано пользователем" on stderr; the session is ended first).
 #include <unistd.h>
 
 #include <atomic>
@@ -25,7 +25,9 @@
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
 #include "cli/doctor.h"
+#include "cli/exit_status.h"
 #include "cli/export_command.h"
+#include "cli/record.h"
 #include "common/cp1251.h"
 #include "common/disk_path.h"
 #include "config/catalogue.h"
@@ -47,18 +49,12 @@
 namespace kestrel::cli {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitConfig = 2;
-constexpr int kExitLink = 3;
-constexpr int kExitExport = 4;
-constexpr int kExitInterrupted = 130;
-
 // The signal that interrupted the run (0: none).
 std::atomic<int> g_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-// The same as a flag, for the link checks of the doctor, which look at it
-// between their steps.
+// The same as a flag, for the doctor's link checks and the recorder, which
+// look at it between their steps.
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -400,6 +396,8 @@ int RunCommand(int argc, char** argv) {
       return Info(o);
     case Command::Export:
       return ExportRecording(o);
+    case Command::Record:
+      return Record(o, g_interrupted);
     case Command::Doctor:
       break;
   }

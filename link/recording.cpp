@@ -18,7 +18,7 @@ using namespace cp1251_literals;
 
 namespace {
 
-std::string FileError(std::string_view what, const std::string& fileName, int err) {
+std::string FileError(std::string_view what, std::string_view fileName, int err) {
   std::string text(what);
   text += " \"";
   text += fileName;
@@ -75,10 +75,12 @@ bool AppendRtdRecord(const std::string& fileName, const std::uint8_t* frame, std
   return ok;
 }
 
-bool CreateRecording(const std::string& fileName, const RtdHeader& header, std::string& error) {
+bool CreateRecording(const std::string& fileName, const RtdHeader& header, std::string& error,
+                     std::string_view shownName) {
+  const std::string_view shown = shownName.empty() ? std::string_view(fileName) : shownName;
   const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
-    error = FileError("Не удается создать файл"_cpsv, fileName, errno);
+    error = FileError("Не удается создать файл"_cpsv, shown, errno);
     return false;
   }
   const RtdRecord record = header.Encode();
@@ -86,7 +88,7 @@ bool CreateRecording(const std::string& fileName, const RtdHeader& header, std::
   const int writeErr = n < 0 ? errno : ENOSPC;
   const bool ok = n == static_cast<ssize_t>(record.size());
   if (::close(fd) != 0 || !ok) {
-    error = FileError("Не удается записать файл"_cpsv, fileName, ok ? errno : writeErr);
+    error = FileError("Не удается записать файл"_cpsv, shown, ok ? errno : writeErr);
     ::unlink(fileName.c_str());
     return false;
   }
@@ -122,19 +124,20 @@ RtdReader::~RtdReader() {
   Close();
 }
 
-bool RtdReader::Open(const std::string& fileName, std::string& error) {
+bool RtdReader::Open(const std::string& fileName, std::string& error, std::string_view shownName) {
+  const std::string_view shown = shownName.empty() ? std::string_view(fileName) : shownName;
   Close();
   openErrno_ = 0;
   std::FILE* f = std::fopen(fileName.c_str(), "rbe");
   if (f == nullptr) {
     openErrno_ = errno;
-    error = FileError("Не удается открыть файл"_cpsv, fileName, openErrno_);
+    error = FileError("Не удается открыть файл"_cpsv, shown, openErrno_);
     return false;
   }
   struct stat st {};
   if (::fstat(::fileno(f), &st) != 0) {
     openErrno_ = errno;
-    error = FileError("Не удается прочитать файл"_cpsv, fileName, openErrno_);
+    error = FileError("Не удается прочитать файл"_cpsv, shown, openErrno_);
     std::fclose(f);
     return false;
   }
@@ -147,7 +150,7 @@ bool RtdReader::Open(const std::string& fileName, std::string& error) {
   if (records_ > 0) {
     if (!Read(first)) {
       openErrno_ = errno != 0 ? errno : EIO;
-      error = FileError("Не удается прочитать файл"_cpsv, fileName, openErrno_);
+      error = FileError("Не удается прочитать файл"_cpsv, shown, openErrno_);
       Close();
       return false;
     }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace kestrel {
 
@@ -58,9 +59,11 @@ RtdRecord MakeRtdRecord(const std::uint8_t* frame, std::size_t count);
 bool AppendRtdRecord(const std::string& fileName, const std::uint8_t* frame, std::size_t count);
 
 // Creates (or truncates) a recording holding only its header. On failure
-// returns false with a code page 1251 message naming the file and the
-// system's reason.
-bool CreateRecording(const std::string& fileName, const RtdHeader& header, std::string& error);
+// returns false with a code page 1251 message naming the file (as
+// `shownName` when given: the program's own form of a path whose name on
+// disk differs) and the system's reason.
+bool CreateRecording(const std::string& fileName, const RtdHeader& header, std::string& error,
+                     std::string_view shownName = {});
 
 // Files a played-back record into the response store as the graphs window
 // does: 0x41 and 0x61 frames (byte 4 the identifier) into their Mode 01 or
@@ -80,8 +83,9 @@ class RtdReader {
 
   // Opens a recording and reads its header (the magic is not checked). A file
   // too short for the header opens with an all-zero header and no records.
-  // On failure returns false with a code page 1251 message.
-  bool Open(const std::string& fileName, std::string& error);
+  // On failure returns false with a code page 1251 message naming the file
+  // (as `shownName` when given).
+  bool Open(const std::string& fileName, std::string& error, std::string_view shownName = {});
   void Close();
   bool IsOpen() const { return file_ != nullptr; }
 

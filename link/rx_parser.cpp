@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/disk_path.h"
 #include "link/checksum.h"
 #include "link/recording.h"
 
@@ -167,7 +168,9 @@ void RxParser::Echo(const std::uint8_t* frame, std::size_t n) {
 void RxParser::Response(const std::uint8_t* frame, std::size_t n, bool file, int d) {
   if (targets_.RecordFlag != nullptr && targets_.RecordFile != nullptr &&
       targets_.RecordFlag->load(std::memory_order_relaxed) != 0) {
-    AppendRtdRecord(targets_.RecordFile->Get(), frame, n);
+    // The name is the program's (code page 1251); the file is found under
+    // its name on disk.
+    AppendRtdRecord(ToDiskPath(targets_.RecordFile->Get()), frame, n);
   }
   responseSeen_.store(true, std::memory_order_release);
   log_.Response(frame, n);

@@ -1,10 +1,7 @@
 #include "screens/dashboard.h"
 
 #include <QCloseEvent>
-#include <QImage>
 #include <QLabel>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QPalette>
 #include <QScreen>
 #include <QShowEvent>
@@ -18,6 +15,7 @@
 #include "config/module_binding.h"
 #include "link/link_globals.h"
 #include "screenlogic/sessions.h"
+#include "screens/pixel_view.h"
 #include "uikit/ui_support.h"
 #include "uikit/widgets.h"
 
@@ -37,31 +35,6 @@ constexpr int kTickMs = 100;
 constexpr const char* kDisplayFamily = "Broadway";
 constexpr const char* kStandInFamily = "League Spartan";
 
-QColor Colour(TColor c) {
-  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                static_cast<int>((c >> 16) & 0xFF));
-}
-
-// Shows one of the logic's pixel buffers; it is redrawn only when told.
-class PixelView : public QWidget {
- public:
-  PixelView(QWidget* parent, const PixelBuffer& buffer) : QWidget(parent), buffer_(buffer) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    resize(buffer.Width(), buffer.Height());
-  }
-
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    const QImage image(reinterpret_cast<const uchar*>(buffer_.Bits()), buffer_.Width(),
-                       buffer_.Height(), buffer_.Width() * 4, QImage::Format_RGB32);
-    QPainter painter(this);
-    painter.drawImage(event->rect().topLeft(), image, event->rect());
-  }
-
- private:
-  const PixelBuffer& buffer_;
-};
-
 struct LabelSpec {
   int x, y;
   const char* text;
@@ -72,26 +45,10 @@ struct LabelSpec {
   std::string_view hint = {};
 };
 
-// The room a slanted glyph needs past its advance.
-int Overhang(const QLabel* label) {
-  return label->font().italic() ? (label->fontMetrics().ascent() + 4) / 5 : 1;
-}
-
-// Sets a label's text and fits its width to it, as an auto-sized label does:
-// a left-aligned one keeps its left edge, a right-aligned one its right edge.
-void ShowText(QLabel* label, const QString& text) {
-  if (label->text() == text) return;
-  const int right = label->x() + label->width();
-  label->setText(text);
-  const int width = label->fontMetrics().horizontalAdvance(text) + Overhang(label);
-  const int x = (label->alignment() & Qt::AlignRight) ? right - width : label->x();
-  label->setGeometry(x, label->y(), width, label->height());
-}
-
 void SetColour(QLabel* label, TColor colour) {
   QPalette pal = label->palette();
-  if (pal.color(QPalette::WindowText) == Colour(colour)) return;
-  pal.setColor(QPalette::WindowText, Colour(colour));
+  if (pal.color(QPalette::WindowText) == ToQColor(colour)) return;
+  pal.setColor(QPalette::WindowText, ToQColor(colour));
   label->setPalette(pal);
 }
 
@@ -105,7 +62,7 @@ QLabel* MakeLabel(QWidget* parent, const LabelSpec& s) {
   label->setFont(font);
   SetColour(label, s.colour);
   label->setAlignment((s.right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
-  const int overhang = Overhang(label);
+  const int overhang = ui::Overhang(label);
   label->setContentsMargins(0, 0, overhang, 0);
   const int width = label->fontMetrics().horizontalAdvance(QString::fromLatin1(s.text)) + overhang;
   label->setGeometry(s.x, s.y, width, label->fontMetrics().height());
@@ -308,7 +265,7 @@ void TForm5::ShowTick(const DashboardTick& tick) {
   const DashboardView& v = logic_.View();
   const unsigned changed = tick.Changed;
   if (changed & kChangedStatus) {
-    ShowText(Label5, ui::Text(v.Status));
+    ui::ShowAutoSized(Label5, ui::Text(v.Status));
     ui::ShowLinkErrorTip(Label5, LinkStatus.load(), LinkError.load());
   }
   if (v.StartEnable) SpeedButton1->setEnabled(true);
@@ -320,7 +277,7 @@ void TForm5::ShowTick(const DashboardTick& tick) {
   if (changed & kChangedLamp) {
     Image3->setPixmap(ui::Glyph(QString::fromLatin1(v.Lamp != 0 ? "checkon.bmp" : "checkoff.bmp")));
   }
-  if (changed & kChangedCodes) ShowText(Label9, ui::Text(v.Codes));
+  if (changed & kChangedCodes) ui::ShowAutoSized(Label9, ui::Text(v.Codes));
 
   QWidget* const bars[kBarGauges] = {Image8, Image9, Image10};
   QLabel* const values[kBarGauges] = {Label11, Label12, Label10};
@@ -328,20 +285,20 @@ void TForm5::ShowTick(const DashboardTick& tick) {
     if ((changed & (kChangedBar0 << i)) == 0) continue;
     bars[i]->update();
     SetColour(values[i], v.Bars[i].Colour);
-    ShowText(values[i], ui::Text(v.Bars[i].Text));
+    ui::ShowAutoSized(values[i], ui::Text(v.Bars[i].Text));
   }
   if (changed & kChangedArc) {
     Image1->update();
-    ShowText(Label1, ui::Text(v.Rpm));
-    ShowText(Label14, ui::Text(v.FlowMlh));
-    ShowText(Label22, ui::Text(v.AvgMlh));
-    ShowText(Label18, ui::Text(v.FlowL100));
-    ShowText(Label21, ui::Text(v.AvgL100));
-    ShowText(Label13, ui::Text(v.FuelUsed));
+    ui::ShowAutoSized(Label1, ui::Text(v.Rpm));
+    ui::ShowAutoSized(Label14, ui::Text(v.FlowMlh));
+    ui::ShowAutoSized(Label22, ui::Text(v.AvgMlh));
+    ui::ShowAutoSized(Label18, ui::Text(v.FlowL100));
+    ui::ShowAutoSized(Label21, ui::Text(v.AvgL100));
+    ui::ShowAutoSized(Label13, ui::Text(v.FuelUsed));
   }
-  if (changed & kChangedSpeed) ShowText(Label3, ui::Text(v.Speed));
+  if (changed & kChangedSpeed) ui::ShowAutoSized(Label3, ui::Text(v.Speed));
   if (changed & kChangedGear) {
-    if (v.GearVisible) ShowText(Label6, ui::Text(v.Gear));
+    if (v.GearVisible) ui::ShowAutoSized(Label6, ui::Text(v.Gear));
     Label6->setVisible(v.GearVisible);
   }
   if (changed & kChangedSelector) {

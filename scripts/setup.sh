@@ -17,6 +17,7 @@ packages=(
   locales                   # ru_RU.UTF-8, for the decimal comma of the module's numbers
   zlib1g-dev dpkg-dev desktop-file-utils  # the icon's PNG files; the Debian package and its checks
   fonts-league-spartan  # the dashboard's bold display face where its design face is missing
+  fonts-liberation2     # the graphs' channel labels: the widths of the design's face
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -43,6 +43,19 @@ void DiagnosticWindow::done(int result) {
   QDialog::done(result);
 }
 
+int Overhang(const QLabel* label) {
+  return label->font().italic() ? (label->fontMetrics().ascent() + 4) / 5 : 1;
+}
+
+void ShowAutoSized(QLabel* label, const QString& text) {
+  if (label->text() == text) return;
+  const int right = label->x() + label->width();
+  label->setText(text);
+  const int width = label->fontMetrics().horizontalAdvance(text) + Overhang(label);
+  const int x = (label->alignment() & Qt::AlignRight) ? right - width : label->x();
+  label->setGeometry(x, label->y(), width, label->height());
+}
+
 QFont StatusFont() {
   QFont font(QStringLiteral("Times New Roman"));
   font.setPixelSize(15);

@@ -39,6 +39,14 @@ class DiagnosticWindow : public QDialog {
   int clientHeight_;
 };
 
+// The room a label's last glyph needs past its advance: more for a slanted
+// font.
+int Overhang(const QLabel* label);
+
+// Sets a label's text and fits its width to it, as an auto-sized label does:
+// a left-aligned one keeps its left edge, a right-aligned one its right edge.
+void ShowAutoSized(QLabel* label, const QString& text);
+
 // The font of the "K-Line:" status pair: Times New Roman bold 15 px.
 QFont StatusFont();
 

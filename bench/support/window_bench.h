@@ -137,6 +137,21 @@ inline bool BindBuiltModule(const char* path) {
   return bound.Ok;
 }
 
+// Enters the runtime tree and loads the shipped Camry configuration; false
+// (with the reason on stderr) when it cannot.
+inline bool LoadShippedCamry(const char* runtimeDir) {
+  if (chdir(runtimeDir) != 0) {
+    std::fprintf(stderr, "cannot enter %s\n", runtimeDir);
+    return false;
+  }
+  const LoadOutcome load = LoadInit("ECU/CAMRY_2AZ.ini");
+  if (!load.Ok()) {
+    std::fprintf(stderr, "cannot load ECU/CAMRY_2AZ.ini: %s\n", load.Error.c_str());
+    return false;
+  }
+  return true;
+}
+
 // One tick of a window's timer and the repaint of what it changed, in ms.
 template <typename Form>
 double TimeTick(Form& form) {
@@ -157,18 +172,10 @@ template <typename Form, typename What>
 int MeasurePollingCpu(const char* runtimeDir, const char* ecusim, int seconds, const char* png,
                       What what) {
   using Clock = std::chrono::steady_clock;
-  if (chdir(runtimeDir) != 0) {
-    std::fprintf(stderr, "cannot enter %s\n", runtimeDir);
-    return 1;
-  }
+  if (!LoadShippedCamry(runtimeDir)) return 1;
   Simulator sim;
   if (!sim.Start(ecusim)) {
     std::fprintf(stderr, "cannot start %s\n", ecusim);
-    return 1;
-  }
-  const LoadOutcome load = LoadInit("ECU/CAMRY_2AZ.ini");
-  if (!load.Ok()) {
-    std::fprintf(stderr, "cannot load ECU/CAMRY_2AZ.ini: %s\n", load.Error.c_str());
     return 1;
   }
   SetPortDeviceOverride(LinkSettings.PortName, sim.device);

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -332,6 +333,57 @@ TEST_F(CliE2eTest, ADtcReadCutShortShowsWhatArrivedAndFails) {
   EXPECT_EQ(dtc.status, 3);
   EXPECT_TRUE(std::regex_search(dtc.err, std::regex("^Ошибка [0-9A-F]{4}\n$"))) << dtc.err;
   EXPECT_NE(dtc.out.find("Сохраненные ошибки: 4\nP0171\t"), std::string::npos) << dtc.out;
+}
+
+TEST_F(CliE2eTest, RecordsWhatTheGraphsWindowRecordsAndTheSimulatorReplaysIt) {
+  const std::string pty = StartSimulator("camry_2az_fast");
+  ASSERT_FALSE(pty.empty());
+  const std::vector<std::string> camry = {"--config", "ECU/CAMRY_2AZ.ini", "--port", pty};
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), camry.begin(), camry.end());
+    return args;
+  };
+  EXPECT_EQ(Cli(with({"record", "Kadr/x.rtd", "--channels", "2199"})).status, 2);
+  EXPECT_FALSE(fs::exists(dir_ / "Kadr" / "x.rtd"));
+
+  Result rec = Cli(
+      with({"record", "Kadr/drive.rtd", "--channels", "2105,210C,-,0101/08", "--seconds", "2"}));
+  ASSERT_EQ(rec.status, 0) << rec.err;
+  std::smatch m;
+  ASSERT_TRUE(
+      std::regex_search(rec.out, m, std::regex("^Записан файл Kadr/drive.rtd, записей: (\\d+)\n")))
+      << rec.out;
+  const std::size_t records = std::stoul(m[1]);
+  EXPECT_GE(records, 4u);
+  EXPECT_TRUE(std::regex_search(
+      rec.out, std::regex("\n1\t2105\tТемпература охлаждающей жидкости\t[0-9]+\\.00\t°C\n")))
+      << rec.out;
+  EXPECT_NE(rec.out.find("\n4\t0101\tЛампа неисправности (MIL)\t1.000\t\n"), std::string::npos);
+
+  // The window's format: the header (interval P2 + P3 of the configuration,
+  // the channels' four bytes, zeros for "-"), then the response frames.
+  const std::string file = ReadFile(dir_ / "Kadr" / "drive.rtd");
+  ASSERT_EQ(file.size(), (records + 1) * 38);
+  EXPECT_EQ(file.substr(0, 4), "RTDA");
+  EXPECT_EQ(file.substr(6, 16), std::string("\x21\x05\0\0\x21\x0C\0\0\0\0\0\0\x01\x01\0\x08", 16));
+  std::set<int> coolant;
+  for (std::size_t r = 1; r <= records; ++r) {
+    const std::string record = file.substr(r * 38, 38);
+    EXPECT_TRUE(record[3] == '\x61' || record[3] == '\x41') << r;
+    if (record[3] == '\x61' && record[4] == '\x05')
+      coolant.insert(static_cast<std::uint8_t>(record[5]) - 40);
+  }
+  ASSERT_FALSE(coolant.empty());
+
+  // kestrel-ecusim serves the recording as live data.
+  StopSimulator();
+  const std::string replay =
+      StartSimulator("camry_2az_fast", {"--replay", (dir_ / "Kadr" / "drive.rtd").string()});
+  ASSERT_FALSE(replay.empty());
+  Result live = Cli({"--config", "ECU/CAMRY_2AZ.ini", "--port", replay, "live", "--passes", "1"});
+  ASSERT_EQ(live.status, 0) << live.err;
+  const double shown = Number(Value(live.out, "2105", "Температура охлаждающей жидкости"));
+  EXPECT_TRUE(coolant.count(static_cast<int>(shown))) << shown;
 }
 
 TEST_F(CliE2eTest, ErrorsGiveTheirExitStatus) {

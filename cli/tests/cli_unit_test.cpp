@@ -54,6 +54,21 @@ TEST(CliOptions, UsageErrors) {
   EXPECT_FALSE(Parse({"info", "extra"}).Ok);
   EXPECT_FALSE(Parse({"doctor", "--port"}).Ok);
   EXPECT_FALSE(Parse({"live", "--port", "COM2"}).Ok);  // --port after a command: doctor only
+  EXPECT_FALSE(Parse({"record"}).Ok);                  // no file
+  EXPECT_FALSE(Parse({"record", "a.rtd", "b.rtd"}).Ok);
+  EXPECT_FALSE(Parse({"record", "a.rtd", "--channels"}).Ok);
+  EXPECT_FALSE(Parse({"live", "--seconds", "5"}).Ok);
+}
+
+TEST(CliOptions, RecordTakesAFileChannelsAndSeconds) {
+  ParseResult r =
+      Parse({"record", "--channels", "210C,-,2101/08", "Kadr/a.rtd", "--seconds", "60"});
+  ASSERT_TRUE(r.Ok) << r.Error;
+  EXPECT_EQ(r.Opts.Cmd, Command::Record);
+  EXPECT_EQ(r.Opts.File, "Kadr/a.rtd");
+  EXPECT_EQ(r.Opts.Channels, "210C,-,2101/08");
+  EXPECT_EQ(r.Opts.Seconds, 60u);
+  EXPECT_EQ(Parse({"record", "a.rtd"}).Opts.Seconds, 0u);  // until interrupted
 }
 
 TEST(CliOptions, ExportTakesOneRecordingAndCsv) {
