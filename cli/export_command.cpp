@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <iostream>
 
 #include "common/cp1251.h"
@@ -17,9 +18,8 @@ using namespace cp1251_literals;
 
 RecordingExportOutcome ExportRecordingFile(const std::string& recording, bool csv,
                                            bool (*interrupted)()) {
-  // Records per step: the interruption flag and the percentage are looked at
-  // between steps.
-  constexpr std::size_t kStep = 4096;
+  // The interruption flag and the percentage are looked at between steps.
+  constexpr std::chrono::milliseconds kStep{100};
   RecordingExportOutcome out;
   RecordingExport exporter;
   using State = RecordingExport::State;
@@ -33,7 +33,7 @@ RecordingExportOutcome ExportRecordingFile(const std::string& recording, bool cs
       exporter.Cancel();
       break;
     }
-    state = exporter.Step(kStep);
+    state = exporter.StepFor(kStep);
     if (showProgress && exporter.Percent() != shown) {
       shown = exporter.Percent();
       std::cerr << "\r" << shown << " %" << std::flush;

@@ -78,15 +78,21 @@ GraphControls GraphTickControls(std::uint16_t status, std::uint8_t recordEnabled
     c.EndRecording = recordEnabled != 0;
   }
   if (NoLink(status)) {
-    c.Open = c.Play = c.Selectors = On(playing == 0);
-    c.Export = On(playing == 0 && exportBusy == 0);
+    // An export replays a recording through the response store: no other
+    // file choice, export or playback meanwhile.
+    c.Open = c.Play = c.Selectors = c.Export = On(playing == 0 && exportBusy == 0);
     c.Stop = On(playing != 0);
   } else {
     c.Open = c.Export = c.Play = c.Selectors = Enable::Off;
     c.EndPlaying = playing != 0;
     playing = 0;
   }
-  if (status == lsIdle || status == lsExchange || status == lsError) c.StartStop = Enable::On;
+  // Nor a link session: its receiver would write the store under the export.
+  if (exportBusy != 0) {
+    c.StartStop = Enable::Off;
+  } else if (status == lsIdle || status == lsExchange || status == lsError) {
+    c.StartStop = Enable::On;
+  }
   c.Exit = On(NoLink(status));
   c.StopPolling = status == lsError && runFlag != 0;
   c.Pause = On(playing != 0);
@@ -256,6 +262,27 @@ void GraphsLogic::EndDrag() {
 void GraphsLogic::EndPlayback() {
   Playing = 0;
   reader_.Close();
+}
+
+// ---------------------------------------------------------------- export
+
+RecordingExport::State GraphsLogic::StartExport(const std::string& file, const ParameterTable& rows,
+                                                vorta::ResponseMemory& memory,
+                                                vorta::PidValProc pidval) {
+  const RecordingExport::State s = export_.Start(file, ExportFormat::Xlsx, rows, memory, pidval);
+  ExportBusy = Exporting() ? 1 : 0;
+  return s;
+}
+
+RecordingExport::State GraphsLogic::ExportTurn() {
+  const RecordingExport::State s = export_.StepFor(kExportTurn);
+  ExportBusy = Exporting() ? 1 : 0;
+  return s;
+}
+
+void GraphsLogic::CancelExport() {
+  export_.Cancel();
+  ExportBusy = 0;
 }
 
 }  // namespace kestrel

@@ -1,11 +1,12 @@
 // The graphs window's logic: the eight channels and what they poll, the
 // decisions of each tick of Timer1, the sampling and drawing of both charts,
 // recording into a "*.rtd" file and playing one back with Timer2, with the
-// slider's position. TForm9 (screens/graphs.h) shows it and takes input;
-// kestrel-cli's "record" command makes the same recordings headless.
+// slider's position, and the spreadsheet export of a recording. TForm9 (screens/graphs.h) shows it
+// and takes input; kestrel-cli's "record" command makes the same recordings headless.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -18,6 +19,7 @@
 #include "module/vorta.h"
 #include "screenlogic/chart.h"
 #include "screenlogic/live.h"
+#include "screenlogic/recording_export.h"
 #include "screenlogic/sessions.h"
 #include "screenlogic/table_rows.h"
 
@@ -25,6 +27,8 @@ namespace kestrel {
 
 inline constexpr int kGraphTickMs = 100;
 inline constexpr int kCharts = 2;
+// A turn of the export: the window takes input between turns.
+inline constexpr std::chrono::milliseconds kExportTurn{20};
 
 // ---------------------------------------------------------------- channels
 
@@ -174,11 +178,30 @@ class GraphsLogic {
   // The slider's position (its range is 0..LastRecord while playing).
   std::int32_t SliderPos = 0;
 
+  // ---- spreadsheet export
+
+  // Starts the export of the recording `file` (code page 1251) to the
+  // workbook beside it; ExportBusy = 1 while it runs. Gives Running, or
+  // Empty (a recording without records: nothing is written) or Failed
+  // (ExportError says why), which leave ExportBusy 0.
+  RecordingExport::State StartExport(const std::string& file, const ParameterTable& rows,
+                                     vorta::ResponseMemory& memory, vorta::PidValProc pidval);
+  // One turn of a running export (kExportTurn); when it has ended, Done or
+  // Failed, ExportBusy = 0.
+  RecordingExport::State ExportTurn();
+  // An export still running is cancelled and leaves nothing; ExportBusy = 0.
+  void CancelExport();
+  bool Exporting() const { return export_.Current() == RecordingExport::State::Running; }
+  int ExportPercent() const { return export_.Percent(); }
+  const std::string& ExportError() const { return export_.Error(); }
+  const std::string& ExportOutput() const { return export_.OutputName(); }
+
  private:
   std::array<Chart, kCharts> charts_;
   RtdReader reader_;
   double paceStartMs_ = -1;  // the time of record 0 at the current pace; -1: not started
   std::uint64_t pacePlayed_ = 0;
+  RecordingExport export_;
 };
 
 }  // namespace kestrel

@@ -9,10 +9,14 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "common/cp1251.h"
 #include "common/disk_path.h"
@@ -111,9 +115,10 @@ struct SheetHead {
   const ExportChannelSet* Channels = nullptr;
 };
 
-// Where the lines go. Each writes a temporary file and renames it over the
-// output only in Commit; Discard removes it. Failures leave their reason
-// (code page 1251) in Reason().
+// Where the lines go. Each writes a temporary file, which Complete finishes
+// and syncs (it may run on another thread: it uses nothing but the sink) and
+// Rename puts over the output; Discard removes it. Failures leave their
+// reason (code page 1251) in Reason().
 class Sink {
  public:
   explicit Sink(std::string diskOutput) : output_(std::move(diskOutput)), temp_(output_ + ".$$$") {}
@@ -122,9 +127,19 @@ class Sink {
   virtual bool Write(const ExportLine& line) = 0;
   // Whether what was written so far reached the disk's buffers without error.
   virtual bool Check() = 0;
-  virtual bool Commit() = 0;
+  // The file complete and on the disk under its temporary name; after a
+  // failure Discard removes what is left.
+  virtual bool Complete() = 0;
   virtual void Discard() = 0;
   const std::string& Reason() const { return reason_; }
+
+  // The completed file renamed over the output.
+  bool Rename() {
+    if (std::rename(temp_.c_str(), output_.c_str()) == 0) return true;
+    const int err = errno;
+    std::remove(temp_.c_str());
+    return Fail(err);
+  }
 
  protected:
   bool Fail(int err) {
@@ -135,15 +150,12 @@ class Sink {
     reason_ = std::move(reason);
     return false;
   }
-  // Syncs the temporary file and renames it over the output.
-  bool Publish() {
-    int err = SyncFile(temp_);
-    if (err == 0 && std::rename(temp_.c_str(), output_.c_str()) != 0) err = errno;
-    if (err != 0) {
-      std::remove(temp_.c_str());
-      return Fail(err);
-    }
-    return true;
+  // Syncs the temporary file; on failure removes it.
+  bool SyncTemp() {
+    const int err = SyncFile(temp_);
+    if (err == 0) return true;
+    std::remove(temp_.c_str());
+    return Fail(err);
   }
 
   std::string output_;
@@ -212,7 +224,7 @@ class XlsxSink final : public Sink {
     return true;
   }
 
-  bool Commit() override {
+  bool Complete() override {
     if (!AddCharts() || !Check()) return false;
     errno = 0;
     const lxw_error e = workbook_close(workbook_);
@@ -224,7 +236,7 @@ class XlsxSink final : public Sink {
       std::remove(temp_.c_str());
       return false;
     }
-    return Publish();
+    return SyncTemp();
   }
 
   void Discard() override {
@@ -466,7 +478,7 @@ class CsvSink final : public Sink {
     return true;
   }
 
-  bool Commit() override {
+  bool Complete() override {
     if (!Check()) return false;
     const int err = std::fclose(file_) == 0 ? 0 : errno;
     file_ = nullptr;
@@ -474,7 +486,7 @@ class CsvSink final : public Sink {
       std::remove(temp_.c_str());
       return Fail(err);
     }
-    return Publish();
+    return SyncTemp();
   }
 
   void Discard() override {
@@ -542,6 +554,22 @@ struct RecordingExport::Impl {
   std::size_t dataRecords = 0;
   std::size_t replayed = 0;
 
+  // Completing the file: `finishing` from the replay's end on. The
+  // completing thread alone uses the sink until it has set `completed`
+  // (under `mutex`); a cancel meanwhile leaves the temporary file for it to
+  // remove.
+  bool finishing = false;
+  std::thread completer;
+  std::mutex mutex;
+  std::condition_variable completedSignal;
+  bool completed = false;          // guarded by mutex
+  bool completeCancelled = false;  // guarded by mutex
+  bool completeOk = false;         // written before `completed`
+
+  ~Impl() {
+    if (completer.joinable()) completer.join();
+  }
+
   State Fail(std::string message) {
     error = std::move(message);
     if (sink) sink->Discard();
@@ -572,6 +600,59 @@ struct RecordingExport::Impl {
     }
     timeMs += intervalMs;
     return true;
+  }
+
+  void Completed(bool ok) {
+    bool cancelled = false;
+    {
+      std::lock_guard lock(mutex);
+      completeOk = ok;
+      completed = true;
+      cancelled = completeCancelled;
+    }
+    if (cancelled) sink->Discard();
+    completedSignal.notify_all();
+  }
+
+  // The last line written: the file is completed on a thread of its own.
+  void StartCompleting() {
+    finishing = true;
+    try {
+      completer = std::thread([this] { Completed(sink->Complete()); });
+    } catch (const std::system_error&) {
+      Completed(sink->Complete());  // no thread to be had: here, then
+    }
+  }
+
+  // Waits up to `wait` for the file's completion; when it is through puts
+  // the file in place.
+  State Collect(std::chrono::steady_clock::duration wait) {
+    {
+      std::unique_lock lock(mutex);
+      if (!completedSignal.wait_for(lock, wait, [this] { return completed; })) return state;
+    }
+    if (completer.joinable()) completer.join();
+    if (!completeOk || !sink->Rename()) return WriteFailed();
+    sink.reset();
+    state = State::Done;
+    return state;
+  }
+
+  // A cancel: the temporary file goes, now or when the completing thread is
+  // through with it.
+  void Abandon() {
+    if (finishing) {
+      bool through = false;
+      {
+        std::lock_guard lock(mutex);
+        completeCancelled = true;
+        through = completed;
+      }
+      if (!through) return;  // the thread removes its file and is joined later
+      if (completer.joinable()) completer.join();
+    }
+    sink->Discard();
+    sink.reset();
   }
 };
 
@@ -627,6 +708,7 @@ RecordingExport::State RecordingExport::Start(const std::string& recording, Expo
 RecordingExport::State RecordingExport::Step(std::size_t records) {
   Impl& x = *impl_;
   if (x.state != State::Running) return x.state;
+  if (x.finishing) return x.Collect({});
   RtdRecord record{};
   for (std::size_t n = 0; n < records && x.replayed < x.dataRecords; ++n) {
     if (!x.reader.Read(record)) {
@@ -645,16 +727,29 @@ RecordingExport::State RecordingExport::Step(std::size_t records) {
     ++x.written;
   }
   x.reader.Close();
-  if (!x.sink->Commit()) return x.WriteFailed();
-  x.sink.reset();
-  x.state = State::Done;
+  x.StartCompleting();
+  return x.state;
+}
+
+RecordingExport::State RecordingExport::StepFor(std::chrono::milliseconds budget) {
+  // Records per batch: well under a millisecond of replay, so the budget is
+  // kept closely.
+  constexpr std::size_t kBatch = 256;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + budget;
+  Impl& x = *impl_;
+  do {
+    if (x.state == State::Running && x.finishing) {
+      return x.Collect(std::max(end - Clock::now(), Clock::duration::zero()));
+    }
+    Step(kBatch);
+  } while (x.state == State::Running && Clock::now() < end);
   return x.state;
 }
 
 void RecordingExport::Cancel() {
   if (!impl_ || impl_->state != State::Running) return;
-  impl_->sink->Discard();
-  impl_->sink.reset();
+  impl_->Abandon();
   impl_->reader.Close();
   impl_->state = State::Cancelled;
 }
@@ -664,8 +759,9 @@ RecordingExport::State RecordingExport::Current() const {
 }
 
 int RecordingExport::Percent() const {
-  if (impl_->dataRecords == 0) return impl_->state == State::Done ? 100 : 0;
-  return static_cast<int>(impl_->replayed * 100 / impl_->dataRecords);
+  if (impl_->state == State::Done) return 100;
+  if (impl_->dataRecords == 0) return 0;
+  return static_cast<int>(std::min<std::size_t>(impl_->replayed * 100 / impl_->dataRecords, 99));
 }
 
 const std::string& RecordingExport::OutputName() const {

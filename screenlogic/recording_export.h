@@ -31,9 +31,16 @@
 // temporary name and renamed over an existing file only when complete, so an
 // export that fails or is cancelled leaves nothing behind and an older file
 // as it was.
+//
+// The replay runs on the caller's thread (it uses the response store and the
+// module like playback), in steps. Completing the file (for a workbook: its
+// charts and the compression of every sheet, seconds for a long recording)
+// runs on a thread of its own, which touches nothing but the output, so a
+// window that steps the export stays responsive to the end.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -93,14 +100,25 @@ class RecordingExport {
               vorta::ResponseMemory& memory, vorta::PidValProc pidval);
 
   // Replays up to `records` further records; after the last one writes the
-  // last line and completes the file. Gives Running, Done or Failed.
+  // last line and starts completing the file. Once that has started it only
+  // looks whether it is through (never waits) and then puts the file in
+  // place. Gives Running, Done or Failed.
   State Step(std::size_t records);
 
-  // Ends a running export: the temporary file is removed.
+  // Steps for about `budget` (at least one batch of records): replays
+  // records, then waits for the file's completion for what is left of the
+  // budget. A window calls it on a timer with a budget short enough for its
+  // input; a command line in a loop that looks for an interruption between
+  // calls.
+  State StepFor(std::chrono::milliseconds budget);
+
+  // Ends a running export: the temporary file is removed (by the completing
+  // thread when it is still at work; the destructor waits for it).
   void Cancel();
 
   State Current() const;
-  // Records replayed of the recording's data records, in whole percent.
+  // Records replayed of the recording's data records, in whole percent; 99
+  // at most until the file is complete.
   int Percent() const;
   // The output file (code page 1251), known from Start.
   const std::string& OutputName() const;

@@ -204,6 +204,10 @@ TForm9::TForm9(QWidget* parent)
   Timer2->setInterval(kGraphTickMs);
   Timer2->setTimerType(Qt::PreciseTimer);  // recordings may play at 1 ms
   connect(Timer2, &QTimer::timeout, this, &TForm9::Timer2Timer);
+  // Each turn takes kExportTurn; input is handled between turns.
+  ExportTimer = new QTimer(this);
+  ExportTimer->setInterval(0);
+  connect(ExportTimer, &QTimer::timeout, this, &TForm9::ExportTimerTimer);
 }
 
 TForm9::~TForm9() {
@@ -225,13 +229,17 @@ void TForm9::FormActivate() {
   GrafInit();
   Timer1->start();
   logic_.Dragging = 0;
-  logic_.ExportBusy = 0;
+  logic_.ExportBusy = logic_.Exporting() ? 1 : 0;
   UpdateChannelRequests();
 }
 
 void TForm9::FormClose() {
   logic_.EndPlayback();
   Timer2->stop();
+  // An export is given up: nothing of it is left, an older workbook stays.
+  ExportTimer->stop();
+  logic_.CancelExport();
+  Gauge1->setValue(0);
   RecordEnabled.store(0);
   RunFlag.store(0);  // the running session finishes its pass and ends
   startPending_ = false;
@@ -493,9 +501,35 @@ void TForm9::ExportButtonClick() {
 }
 
 void TForm9::ExportRecording() {
-  // The spreadsheet export of RecordFileName runs here: it sets
-  // logic_.ExportBusy while it works (the tick keeps the export button
-  // disabled meanwhile) and shows its progress on Gauge1.
+  if (logic_.ExportBusy != 0) return;
+  Gauge1->setValue(0);
+  const RecordingExport::State s =
+      logic_.StartExport(RecordFileName.Get(), LiveRows, ResponseBlock, VehicleModule.PIDVAL);
+  if (s != RecordingExport::State::Running) {
+    EndExport(s);  // an empty recording ends quietly: nothing to export
+    return;
+  }
+  // The tick's decisions at once: no file choice, playback or link start
+  // while the export runs.
+  Timer1Timer();
+  ExportTimer->start();
+}
+
+void TForm9::ExportTimerTimer() {
+  const RecordingExport::State s = logic_.ExportTurn();
+  if (s != RecordingExport::State::Running) {
+    EndExport(s);
+    return;
+  }
+  Gauge1->setValue(logic_.ExportPercent());
+}
+
+void TForm9::EndExport(RecordingExport::State end) {
+  ExportTimer->stop();
+  Gauge1->setValue(0);
+  logic_.ExportBusy = 0;
+  Timer1Timer();
+  if (end == RecordingExport::State::Failed) ui::ShowErrorBox(this, logic_.ExportError());
 }
 
 // ---------------------------------------------------------------- the slider

@@ -2,8 +2,9 @@
 // four on each of two charts, polled ten times a second; the session's
 // response frames can be recorded into a "*.rtd" file in "Kadr" and played
 // back through the same decoding and drawing, with pause and a position
-// slider. What it computes and draws lives in screenlogic/graphs.h; this
-// only shows it and takes input.
+// slider, and exported to a workbook beside it (the window stays responsive
+// meanwhile and shows the progress on Gauge1). What it computes and draws
+// lives in screenlogic/graphs.h; this only shows it and takes input.
 #pragma once
 
 #include <array>
@@ -49,6 +50,7 @@ class TForm9 : public ui::DiagnosticWindow {
   void SpeedButton7Click();          // pause playback
   void SpeedButton8Click();          // open a recording
   void ExportButtonClick();          // spreadsheet export of the recording
+  void ExportTimerTimer();           // a turn of the running export
   void ComboBoxChange(int channel);  // channel 0..7 chose another parameter
   void CheckBoxClick(int channel);   // channel 0..7 shown or hidden
   void GrafInit();                   // both charts cleared, every value 0
@@ -86,6 +88,7 @@ class TForm9 : public ui::DiagnosticWindow {
   QFileDialog* OpenDialog1 = nullptr;   // "Открытие файла архива"
   QTimer* Timer1 = nullptr;
   QTimer* Timer2 = nullptr;
+  QTimer* ExportTimer = nullptr;  // turns of the running export
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -105,8 +108,10 @@ class TForm9 : public ui::DiagnosticWindow {
   // When no file named RecordFileName exists: the open dialog, its choice
   // (or nothing) as RecordFileName, the caption, and false.
   bool RecordingExists();
-  // The spreadsheet export of RecordFileName.
+  // The spreadsheet export of RecordFileName: started here, stepped by
+  // ExportTimer, ended by EndExport.
   void ExportRecording();
+  void EndExport(RecordingExport::State end);
   void DragSliderTo(int x);
 
   GraphsLogic logic_;

@@ -2,7 +2,9 @@
 // channels, all on one identifier so that every record ends a line (100,000
 // lines of seventeen cells, the most a recording of that length gives),
 // values from the built module. Targets: the workbook with its charts in at
-// most 3 s and 60 MB peak memory.
+// most 3 s and 60 MB peak memory, and no call of the export (its start or a
+// turn as the graphs window takes it) longer than 50 ms: the compression
+// runs on the export's own thread.
 //
 // Each export is set against a bare write of the same cells in the same run:
 // libxlsxwriter alone in constant-memory mode (no formats, no charts, no
@@ -31,6 +33,7 @@
 #include "config/parameter_lists.h"
 #include "link/link_globals.h"
 #include "link/recording.h"
+#include "screenlogic/graphs.h"
 #include "screenlogic/recording_export.h"
 
 namespace {
@@ -94,14 +97,28 @@ void WriteRecording(const std::string& name, const kestrel::RtdHeader& header, i
   std::fclose(f);
 }
 
-// An export as the program runs it: the process's response store, steps of
-// 4,096 records.
+// The longest call of an export (its start or one turn): how long the graphs
+// window's thread is kept from its input.
+double longestTurnMs = 0;
+
+// An export as the program runs it: the process's response store, turns of
+// kExportTurn as the graphs window takes them.
 bool Export(const std::string& recording, ExportFormat format,
             const kestrel::ParameterTable& rows) {
   RecordingExport e;
-  RecordingExport::State s =
-      e.Start(recording, format, rows, kestrel::ResponseBlock, kestrel::VehicleModule.PIDVAL);
-  while (s == RecordingExport::State::Running) s = e.Step(4096);
+  const auto timed = [](const auto& call) {
+    const auto start = std::chrono::steady_clock::now();
+    const RecordingExport::State s = call();
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    longestTurnMs = std::max(longestTurnMs, took.count());
+    return s;
+  };
+  RecordingExport::State s = timed([&] {
+    return e.Start(recording, format, rows, kestrel::ResponseBlock, kestrel::VehicleModule.PIDVAL);
+  });
+  while (s == RecordingExport::State::Running) {
+    s = timed([&] { return e.StepFor(kestrel::kExportTurn); });
+  }
   if (s != RecordingExport::State::Done) {
     std::fprintf(stderr, "export failed: %s\n", kestrel::cp1251::ToUtf8(e.Error()).c_str());
     return false;
@@ -217,6 +234,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<Figure> xlsx, bareXlsx, csv, bareCsv;
+  longestTurnMs = 0;
   for (int r = 0; r < runs; ++r) {
     xlsx.push_back(Measure([&] { return Export(recording, ExportFormat::Xlsx, *rows); }));
     bareXlsx.push_back(Measure([&] { return BareWorkbook((dir / "bare.xlsx").string(), cells); }));
@@ -233,7 +251,9 @@ int main(int argc, char** argv) {
   Print("CSV export", c, "");
   Print("bare CSV write, same cells", bc, "");
   std::printf("%-34s %6.2f\n", "ratio export / bare", c.seconds / bc.seconds);
+  std::printf("%-34s %6.1f ms (turns of %lld ms; target <= 50 ms)\n", "longest turn of the window",
+              longestTurnMs, static_cast<long long>(kestrel::kExportTurn.count()));
   std::error_code ec;
   fs::remove_all(dir, ec);
-  return x.seconds <= 3.0 && x.peakMb <= 60.0 ? 0 : 2;
+  return x.seconds <= 3.0 && x.peakMb <= 60.0 && longestTurnMs <= 50.0 ? 0 : 2;
 }

@@ -43,7 +43,7 @@ TEST(GraphTick, ControlsAndFlagsOfStepsTwoToSeven) {
   const Case cases[] = {
       {lsIdle, 0, 0, 0, 0, "--++++++- 0000"},
       {lsIdle, 0, 1, 0, 0, "-+----+++ 0001"},       // playing: stop and pause, no choices
-      {lsIdle, 0, 0, 1, 0, "--+++-++- 0000"},       // exporting: no second export
+      {lsIdle, 0, 0, 1, 0, "-------+- 0000"},       // exporting: no choice, no link, exit only
       {lsExchange, 0, 0, 0, 1, "+-----+-- 0001"},   // polling: record, no exit
       {lsExchange, 1, 0, 0, 1, "-+----+-- 0001"},   // recording: stop
       {lsFirstPass, 0, 1, 0, 1, "+-----.-- 0101"},  // a link start ends playback

@@ -1,8 +1,9 @@
 // The graphs window against the simulated ECU in-process: its controls,
 // polling of exactly the chosen channels, both charts on screen, a recording
 // that plays back the values shown live, pause and seek; recordings that
-// cannot be made or read, and channels that match no row. Offscreen; the
-// module is the built VORTA.so.
+// cannot be made or read, and channels that match no row; the export to a
+// workbook, given up when the window closes, and one that fails. Offscreen;
+// the module is the built VORTA.so.
 #include "screens/graphs.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +35,7 @@
 #include "module/response_store.h"
 #include "screens/pixel_view.h"
 #include "tests/support/window_test.h"
+#include "tests/support/workbook.h"
 #include "uikit/ui_support.h"
 
 namespace kestrel {
@@ -364,6 +366,124 @@ TEST_F(GraphsTest, RecordingsThatCannotBeMadeOrReadAndChannelsThatMatchNoRow) {
   ASSERT_EQ(errors_.size(), 2u);
   EXPECT_TRUE(errors_[1].contains(QStringLiteral("/Kadr/"))) << errors_[1].toStdString();
   EXPECT_TRUE(errors_[1].contains(U("часть пути не является папкой"))) << errors_[1].toStdString();
+}
+
+TEST_F(GraphsTest, ExportsARecordingBesideItAndLeavesNothingWhenClosedOrFailing) {
+  TForm9& f = OpenWindow<TForm9>();
+  // Channel 1 coolant, channel 5 engine speed, in turns: a line of the table
+  // per pair of records, 57 ms apart.
+  RtdHeader header;
+  header.IntervalMs = 57;
+  header.Channels[0] = kCoolant;
+  header.Channels[4] = kRpm;
+  const auto record = [&](const char* name, int records) {
+    const RtdRecord h = header.Encode();
+    std::string bytes(h.begin(), h.end());
+    for (int i = 0; i < records; ++i) {
+      const std::uint8_t id = i % 2 == 0 ? kCoolant.Id1 : kRpm.Id1;
+      const auto data = static_cast<std::uint8_t>((i % 2 == 0 ? 0x70 : 0x20) + i / 2 % 50);
+      const std::uint8_t frame[] = {0x83, 0xF1, 0x10, 0x61, id, data, 0x10};
+      const RtdRecord r = MakeRtdRecord(frame, sizeof frame);
+      bytes.append(r.begin(), r.end());
+    }
+    testing::WriteRaw(fs::path("Kadr") / name, bytes);
+    RecordFileName.Set((Dir() / "Kadr" / name).string());
+  };
+  const auto files = [] {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator("Kadr")) names.insert(e.path().filename());
+    return names;
+  };
+  const auto disabledWhileExporting = [&] {
+    const QWidget* const held[] = {f.SpeedButton6, f.SpeedButton4, f.SpeedButton8, f.ComboBox[0],
+                                   f.SpeedButton1};
+    for (const QWidget* w : held) EXPECT_FALSE(w->isEnabled()) << w->toolTip().toStdString();
+    EXPECT_TRUE(f.SpeedButton2->isEnabled());
+  };
+  fs::create_directory("Kadr");
+
+  // A long recording: the progress moves while the window takes its turns,
+  // with no file choice, playback, second export or link start; closing
+  // the window gives the export up and leaves the older workbook as it was.
+  record("long.rtd", 100000);
+  testing::WriteRaw("Kadr/long.xlsx", "old");
+  f.Timer1Timer();
+  f.SpeedButton6->click();
+  ASSERT_EQ(f.Logic().ExportBusy, 1);
+  disabledWhileExporting();
+  ASSERT_TRUE(WaitUntil([&] { return f.Gauge1->value() > 0; }));
+  disabledWhileExporting();
+  f.SpeedButton2->click();  // exit
+  EXPECT_EQ(f.Logic().ExportBusy, 0);
+  EXPECT_EQ(f.Gauge1->value(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return files().size() == 2; }));
+  EXPECT_EQ(files(), (std::set<std::string>{"long.rtd", "long.xlsx"}));
+  EXPECT_EQ(testing::ReadRaw("Kadr/long.xlsx"), "old");
+  fs::remove("Kadr/long.rtd");
+  fs::remove("Kadr/long.xlsx");
+
+  // To the end: the workbook beside the recording.
+  f.show();
+  constexpr int kRecords = 6000;
+  record("rec.rtd", kRecords);
+  const fs::path book = Dir() / "Kadr" / "rec.xlsx";
+  f.Timer1Timer();
+  f.SpeedButton6->click();
+  ASSERT_EQ(f.Logic().ExportBusy, 1);
+  ASSERT_TRUE(WaitUntil([&] { return f.Logic().ExportBusy == 0; }));
+  EXPECT_EQ(f.Gauge1->value(), 0);
+  EXPECT_TRUE(f.SpeedButton6->isEnabled());
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(files(), (std::set<std::string>{"rec.rtd", "rec.xlsx"}));
+
+  // The cells as openpyxl reads them: values as the module gives them.
+  auto memory = std::make_unique<vorta::ResponseMemory>();
+  const auto value = [&](const ParameterKey& key, std::uint8_t data) {
+    const std::uint8_t frame[] = {0x83, 0xF1, 0x10, 0x61, key.Id1, data, 0x10};
+    FileRtdRecord(MakeRtdRecord(frame, sizeof frame), memory->Store);
+    return QueryModule(*memory, VehicleModule.PIDVAL, key).Value;
+  };
+  const testing::Workbook w = testing::ReadWorkbook(book);
+  ASSERT_EQ(w.Error, "");
+  const std::string sheet = "Данные";
+  EXPECT_EQ(w.Text(sheet, "B3"), "Температура охлаждающей жидкости");
+  EXPECT_EQ(w.Text(sheet, "P3"), "°C");
+  EXPECT_EQ(w.Text(sheet, "B7"), "Обороты двигателя");
+  const int last = 14 + kRecords / 2 - 1;
+  const std::pair<std::string, double> cells[] = {
+      {"A14", 0},
+      {"C14", value(kCoolant, 0x70)},
+      {"J14", 57},
+      {"K14", value(kRpm, 0x20)},
+      {"B15", 114},
+      {"C15", value(kCoolant, 0x71)},
+      {testing::CellName(last, 1), kRecords / 2 - 1},
+      {testing::CellName(last, 10), (kRecords - 1) * 57.0},
+      {testing::CellName(last, 11), value(kRpm, 0x20 + (kRecords / 2 - 1) % 50)},
+  };
+  for (const auto& [cell, want] : cells) EXPECT_DOUBLE_EQ(w.Number(sheet, cell), want) << cell;
+  EXPECT_FALSE(w.Has(sheet, testing::CellName(last + 1, 1)));
+  EXPECT_FALSE(w.Has(sheet, "D14"));  // channel 2 on "Нет"
+
+  // A recording cut short under the export: the error box names it with the
+  // reason, and nothing is left of the export. A header alone: nothing to
+  // export, quietly.
+  f.Timer1Timer();
+  fs::remove(book);
+  f.SpeedButton6->click();
+  fs::resize_file("Kadr/rec.rtd", 38 * 3);
+  ASSERT_TRUE(WaitUntil([&] { return f.Logic().ExportBusy == 0; }));
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_TRUE(errors_[0].contains(QStringLiteral("rec.rtd"))) << errors_[0].toStdString();
+  EXPECT_TRUE(errors_[0].contains(U("ошибка ввода-вывода"))) << errors_[0].toStdString();
+  EXPECT_EQ(f.Gauge1->value(), 0);
+  EXPECT_EQ(files(), std::set<std::string>{"rec.rtd"});
+  fs::resize_file("Kadr/rec.rtd", 38);
+  f.Timer1Timer();
+  f.SpeedButton6->click();
+  EXPECT_EQ(f.Logic().ExportBusy, 0);
+  EXPECT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(files(), std::set<std::string>{"rec.rtd"});
 }
 
 }  // namespace
