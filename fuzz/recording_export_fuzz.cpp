@@ -11,6 +11,7 @@
 // workbook is a zip archive, a CSV table has its heading and one line per
 // line of the table, never more lines than data records) and no temporary
 // file; an empty recording leaves nothing.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -75,9 +76,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   State state = e.Start("rec.rtd", csv ? ExportFormat::Csv : ExportFormat::Xlsx, Rows(),
                         store.Memory(), &PIDVAL);
   int percent = e.Percent();
-  // Steps of a few records, as a window takes them between events.
-  for (std::size_t steps = 0; state == State::Running && steps <= records; ++steps) {
+  // Steps of a few records, as a window takes them between events, then
+  // time for the file's completion, which runs on a thread of its own.
+  for (std::size_t steps = 0; state == State::Running && steps <= records / 7 + 1; ++steps) {
     state = e.Step(7);
+    FUZZ_CHECK(e.Percent() >= percent && e.Percent() <= 100);
+    percent = e.Percent();
+  }
+  for (int turn = 0; state == State::Running && turn < 100; ++turn) {
+    state = e.StepFor(std::chrono::milliseconds(100));
     FUZZ_CHECK(e.Percent() >= percent && e.Percent() <= 100);
     percent = e.Percent();
   }
