@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_status.h"
 #include "common/cp1251.h"
 #include "common/disk_path.h"
 #include "config/config_globals.h"
@@ -161,8 +162,9 @@ void DeviceAndLinkSteps(Printer& out, bool haveConfig, const std::string& portNa
   out.Print(opened.Exclusive);
   out.Print(opened.LineSettings);
   if (!port.IsOpen() || !doctor::Passed(opened.LineSettings)) return notRunFrom(3);
-  // Read after the open, which asks the driver for low latency.
-  out.Print(doctor::LatencyStep(doctor::ExamineDevice(device)));
+  // The timer's value is read now, after the open, which asks the driver
+  // for low latency.
+  out.Print(doctor::LatencyStep(facts));
 
   const StepReport echo = doctor::EchoStep(port, SystemClock(), interrupted);
   out.Print(echo);
@@ -211,11 +213,11 @@ int RunDoctor(const Options& o, const std::atomic<bool>* interrupted) {
 
   if (out.FirstFailed() == 0) {
     std::cout << "Итог: все проверки пройдены.\n";
-    return 0;
+    return kExitOk;
   }
   std::cout << "Итог: проверка не пройдена, первая ошибка на шаге " << out.FirstFailed() << " ("
             << Utf(out.FirstTitle()) << ").\n";
-  return out.FirstFailed() == 1 ? 2 : 3;
+  return out.FirstFailed() == 1 ? kExitConfig : kExitLink;
 }
 
 }  // namespace kestrel::cli

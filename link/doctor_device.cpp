@@ -12,6 +12,7 @@
 #include <set>
 
 #include "common/cp1251.h"
+#include "link/device_access.h"
 #include "link/link_globals.h"
 #include "link/termios_line.h"
 
@@ -48,15 +49,6 @@ std::string Text(const std::string& utf8) {
   return cp1251::FromUtf8(utf8);
 }
 
-std::string ModeText(mode_t m) {
-  const char* letters = "rwxrwxrwx";
-  std::string s(9, '-');
-  for (int i = 0; i < 9; ++i) {
-    if (m & (0400u >> i)) s[static_cast<std::size_t>(i)] = letters[i];
-  }
-  return s;
-}
-
 // The user is listed in the group, but this process does not have it: the
 // membership was given after the login.
 bool GroupPendingFor(gid_t gid) {
@@ -77,15 +69,6 @@ bool GroupPendingFor(gid_t gid) {
     if (std::string(*m) == pw->pw_name) return true;
   }
   return false;
-}
-
-StepReport Report(const char* title, Verdict verdict, std::string found, std::string advice = {}) {
-  StepReport r;
-  r.Title = title;
-  r.Result = verdict;
-  r.Found = std::move(found);
-  r.Advice = std::move(advice);
-  return r;
 }
 
 const char* const kDeviceTitle = "Устройство"_cp;
@@ -140,7 +123,7 @@ DeviceFacts ExamineDevice(const std::string& device, const SystemPaths& paths) {
   f.Accessible = ::access(device.c_str(), R_OK | W_OK) == 0;
   if (const passwd* pw = getpwuid(st.st_uid)) f.Owner = pw->pw_name;
   if (const group* gr = getgrgid(st.st_gid)) f.Group = gr->gr_name;
-  f.Mode = ModeText(st.st_mode);
+  f.Mode = kestrel::ModeText(st.st_mode).substr(1);  // without the "c" of a device
   if (!f.Accessible) f.GroupPending = GroupPendingFor(st.st_gid);
   return f;
 }

@@ -138,15 +138,6 @@ class Reader {
 const std::string kGoneAdvice =
     "Проверьте USB-кабель и разъем адаптера и запустите проверку снова; если адаптер пропадает при запуске двигателя, ему не хватает питания или мешают помехи."_cp;
 
-StepReport Report(std::string title, Verdict verdict, std::string found, std::string advice = {}) {
-  StepReport r;
-  r.Title = std::move(title);
-  r.Result = verdict;
-  r.Found = std::move(found);
-  r.Advice = std::move(advice);
-  return r;
-}
-
 StepReport Gone(std::string title, const std::string& during) {
   return Report(std::move(title), Verdict::Failed, "адаптер пропал (порт закрыт) "_cp + during,
                 kGoneAdvice);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrel::doctor {
@@ -23,6 +24,11 @@ struct StepReport {
   std::string Found;
   std::string Advice;
 };
+
+inline StepReport Report(std::string title, Verdict verdict, std::string found,
+                         std::string advice = {}) {
+  return {std::move(title), verdict, std::move(found), std::move(advice)};
+}
 
 inline bool Passed(const StepReport& s) {
   return s.Result == Verdict::Passed || s.Result == Verdict::NotApplicable;
