@@ -34,10 +34,7 @@ constexpr std::string_view kInUse =
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  kestrel::fuzz::EnterScratchFolder("catalogue", argc, argv);
-  return 0;
-}
+KESTREL_FUZZ_IN_SCRATCH_FOLDER("catalogue")
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 65536) return -1;

@@ -26,10 +26,7 @@ std::string Snapshot() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  kestrel::fuzz::EnterScratchFolder("dtc-ini", argc, argv);
-  return 0;
-}
+KESTREL_FUZZ_IN_SCRATCH_FOLDER("dtc-ini")
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string full = [] {

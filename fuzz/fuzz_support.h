@@ -78,3 +78,10 @@ inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
 }
 
 }  // namespace kestrel::fuzz
+
+// The target's libFuzzer set-up: it runs in a scratch folder of its own.
+#define KESTREL_FUZZ_IN_SCRATCH_FOLDER(name)                     \
+  extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) { \
+    ::kestrel::fuzz::EnterScratchFolder(name, argc, argv);       \
+    return 0;                                                    \
+  }

@@ -65,10 +65,7 @@ std::string DiskFolder(std::string_view config, char letterCase) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  kestrel::fuzz::EnterScratchFolder("load-init", argc, argv);
-  return 0;
-}
+KESTREL_FUZZ_IN_SCRATCH_FOLDER("load-init")
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 65536) return -1;

@@ -57,10 +57,7 @@ std::size_t Lines(const std::string& text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  kestrel::fuzz::EnterScratchFolder("recording_export", argc, argv);
-  return 0;
-}
+KESTREL_FUZZ_IN_SCRATCH_FOLDER("recording_export")
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static fuzz::SparseStore store;

@@ -54,10 +54,7 @@ void CheckFiling(fuzz::SparseStore& store, const RtdRecord& record) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  kestrel::fuzz::EnterScratchFolder("recording", argc, argv);
-  return 0;
-}
+KESTREL_FUZZ_IN_SCRATCH_FOLDER("recording")
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static fuzz::SparseStore store;

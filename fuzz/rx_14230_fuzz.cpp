@@ -4,10 +4,7 @@
 #include "fuzz/receiver_fuzz.h"
 #include "link/link_globals.h"
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  kestrel::fuzz::EnterScratchFolder("rx-14230", argc, argv);
-  return 0;
-}
+KESTREL_FUZZ_IN_SCRATCH_FOLDER("rx-14230")
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return kestrel::fuzz::FuzzReceiver(kestrel::kProto5Baud, data, size);
