@@ -206,7 +206,7 @@ int Live(const Options& o) {
   if (Interrupted() && !ShowsWhenInterrupted(o)) return ReportInterrupted();
   if (!Interrupted() && SessionFailed()) return LinkFailed();
   PrintRows(LiveRows, RowKeys::Live());
-  return Interrupted() ? ReportInterrupted() : kExitOk;
+  return kExitOk;  // Run() reports an interruption that came meanwhile
 }
 
 // A label's text without the blank the dashboard puts after its large numbers.
@@ -251,7 +251,7 @@ int Dashboard(const Options& o) {
             << Line("flow100", "Мгновенный расход на 100 км", Shown(v.FlowL100), "л/100км") << "\n"
             << Line("flow100avg", "Средний расход на 100 км", Shown(v.AvgL100), "л/100км") << "\n"
             << Line("fuel", "Израсходованное топливо", Shown(v.FuelUsed), "л") << "\n";
-  return Interrupted() ? ReportInterrupted() : kExitOk;
+  return kExitOk;  // Run() reports an interruption that came meanwhile
 }
 
 // Reports the export file written: its name on stdout, or the error on stderr.

@@ -19,25 +19,22 @@ namespace kestrel::cli {
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = UpperCp1251(c);
-  return s;
-}
-
 // The row of one list item, as a selector item; -1 when none matches.
 int ItemOf(const std::string& text, const ParameterTable& rows) {
   if (text == "-") return 0;
   const std::size_t slash = text.find('/');
-  const std::string code = Upper(text.substr(0, slash));
-  const std::string selector = slash == std::string::npos ? "" : Upper(text.substr(slash + 1));
+  const std::string_view code = std::string_view(text).substr(0, slash);
+  const std::string_view selector =
+      slash == std::string::npos ? std::string_view() : std::string_view(text).substr(slash + 1);
   if (rows.Empty()) return -1;
   const int count = std::clamp(rows.RowCount, 0, kMaxRows);
   for (int r = 0; r < count; ++r) {
     const ParameterRow& row = rows.Rows[r];
-    if (Upper(WithoutLeadingBlank(row.Cells[kColCode])) != code) continue;
-    const std::string& own = row.Cells[kColSelector];
+    if (!SameNameIgnoringCase(WithoutLeadingBlank(row.Cells[kColCode]), code)) continue;
+    const std::string_view own = row.Cells[kColSelector];
     if (!selector.empty() &&
-        Upper(own.substr(own.size() - std::min<std::size_t>(2, own.size()))) != selector) {
+        !SameNameIgnoringCase(own.substr(own.size() - std::min<std::size_t>(2, own.size())),
+                              selector)) {
       continue;
     }
     return r + 1;
