@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "common/cp1251.h"
 
@@ -62,6 +63,22 @@ inline std::string SystemErrorText(int err) {
   const bool utf8 = codeset != nullptr && std::string(codeset) == "UTF-8";
   if (loc != locale_t{}) freelocale(loc);
   return utf8 ? cp1251::FromUtf8(text) : text;
+}
+
+// The error box's text for a file: what failed, the file's name in quotes,
+// and the reason: Не удается открыть файл "x.rtd": нет такого файла или папки.
+inline std::string FileErrorText(std::string_view what, std::string_view file,
+                                 std::string_view reason) {
+  std::string text(what);
+  text += " \"";
+  text += file;
+  text += "\": ";
+  text += reason;
+  return text;
+}
+
+inline std::string FileErrorText(std::string_view what, std::string_view file, int err) {
+  return FileErrorText(what, file, SystemErrorText(err));
 }
 
 }  // namespace kestrel

@@ -16,19 +16,6 @@ namespace kestrel {
 
 using namespace cp1251_literals;
 
-namespace {
-
-std::string FileError(std::string_view what, std::string_view fileName, int err) {
-  std::string text(what);
-  text += " \"";
-  text += fileName;
-  text += "\": ";
-  text += SystemErrorText(err);
-  return text;
-}
-
-}  // namespace
-
 RtdRecord RtdHeader::Encode() const {
   RtdRecord r{};
   std::copy(Magic.begin(), Magic.end(), r.begin());
@@ -80,7 +67,7 @@ bool CreateRecording(const std::string& fileName, const RtdHeader& header, std::
   const std::string_view shown = shownName.empty() ? std::string_view(fileName) : shownName;
   const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
-    error = FileError("Не удается создать файл"_cpsv, shown, errno);
+    error = FileErrorText("Не удается создать файл"_cpsv, shown, errno);
     return false;
   }
   const RtdRecord record = header.Encode();
@@ -88,7 +75,7 @@ bool CreateRecording(const std::string& fileName, const RtdHeader& header, std::
   const int writeErr = n < 0 ? errno : ENOSPC;
   const bool ok = n == static_cast<ssize_t>(record.size());
   if (::close(fd) != 0 || !ok) {
-    error = FileError("Не удается записать файл"_cpsv, shown, ok ? errno : writeErr);
+    error = FileErrorText("Не удается записать файл"_cpsv, shown, ok ? errno : writeErr);
     ::unlink(fileName.c_str());
     return false;
   }
@@ -131,13 +118,13 @@ bool RtdReader::Open(const std::string& fileName, std::string& error, std::strin
   std::FILE* f = std::fopen(fileName.c_str(), "rbe");
   if (f == nullptr) {
     openErrno_ = errno;
-    error = FileError("Не удается открыть файл"_cpsv, shown, openErrno_);
+    error = FileErrorText("Не удается открыть файл"_cpsv, shown, openErrno_);
     return false;
   }
   struct stat st {};
   if (::fstat(::fileno(f), &st) != 0) {
     openErrno_ = errno;
-    error = FileError("Не удается прочитать файл"_cpsv, shown, openErrno_);
+    error = FileErrorText("Не удается прочитать файл"_cpsv, shown, openErrno_);
     std::fclose(f);
     return false;
   }
@@ -150,7 +137,7 @@ bool RtdReader::Open(const std::string& fileName, std::string& error, std::strin
   if (records_ > 0) {
     if (!Read(first)) {
       openErrno_ = errno != 0 ? errno : EIO;
-      error = FileError("Не удается прочитать файл"_cpsv, shown, openErrno_);
+      error = FileErrorText("Не удается прочитать файл"_cpsv, shown, openErrno_);
       Close();
       return false;
     }

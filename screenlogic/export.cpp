@@ -247,15 +247,13 @@ ExportResult WriteExport(ExportKind kind, const std::vector<std::string>& lines,
     file = std::fopen(result.path.c_str(), "wbx");
     if (file != nullptr) break;
     if (errno != EEXIST) {
-      result.error = std::string("Не удается создать файл \""_cpsv) + result.path +
-                     "\": " + SystemErrorText(errno);
+      result.error = FileErrorText("Не удается создать файл"_cpsv, result.path, errno);
       return result;
     }
   }
 
   if (const int err = WriteLines(file, lines); err != 0) {
-    result.error = std::string("Не удается записать файл \""_cpsv) + result.path +
-                   "\": " + SystemErrorText(err);
+    result.error = FileErrorText("Не удается записать файл"_cpsv, result.path, err);
     std::remove(result.path.c_str());
     return result;
   }

@@ -56,12 +56,9 @@ std::string ChannelUnit(int item, const ParameterTable& rows) {
 }
 
 int MatchChannel(const ChannelDescriptor& descriptor, const ParameterTable& rows, int itemCount) {
-  if (descriptor == ChannelDescriptor{} || rows.Empty()) return 0;
-  const int rowCount = std::clamp(rows.RowCount, 0, kMaxRows);
-  for (int r = 0; r < rowCount; ++r) {
-    if (RowKeys::Live().Of(rows.Rows[r]) == descriptor) return r + 1 < itemCount ? r + 1 : 0;
-  }
-  return 0;
+  if (rows.Empty()) return 0;
+  const int row = LiveRowOf(descriptor, rows);
+  return row >= 0 && row + 1 < itemCount ? row + 1 : 0;
 }
 
 // ---------------------------------------------------------------- the tick

@@ -21,6 +21,7 @@
 #include "common/cp1251.h"
 #include "common/disk_path.h"
 #include "common/system_error.h"
+#include "screenlogic/chart.h"
 
 namespace kestrel {
 
@@ -46,13 +47,13 @@ lxw_col_t ValueColumn(int channel) {
   return static_cast<lxw_col_t>(2 + 2 * channel);
 }
 
-// The graphs window's pen colours as RGB: red, blue, green, fuchsia for
-// channels 1-4 and again for 5-8.
-constexpr lxw_color_t kChannelColours[4] = {0xFF0000, 0x0000FF, 0x008000, 0xFF00FF};
-
-std::string FileMessage(std::string_view what, const std::string& file, const std::string& reason) {
-  return std::string(what) + " \"" + file + "\": " + reason;
+// A channel's colour as the graphs window draws it (channels 5-8 repeat
+// 1-4), in the workbook's RGB order.
+constexpr lxw_color_t ChannelColour(int channel) {
+  const TColor c = kChartPens[channel % kChartChannels];
+  return (c & 0xFFu) << 16 | (c & 0xFF00u) | (c >> 16 & 0xFFu);
 }
+static_assert(ChannelColour(0) == 0xFF0000 && ChannelColour(5) == 0x0000FF);
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
@@ -290,7 +291,7 @@ class XlsxSink final : public Sink {
     for (int i = 0; i < 4; ++i) {
       channelLabel_[i] = Format();
       format_set_bold(channelLabel_[i]);
-      format_set_font_color(channelLabel_[i], kChannelColours[i]);
+      format_set_font_color(channelLabel_[i], ChannelColour(i));
     }
   }
 
@@ -366,7 +367,7 @@ class XlsxSink final : public Sink {
                                   TimeColumn(c));
       chart_series_set_values(series, kDataSheet, first, ValueColumn(c), lastRow_, ValueColumn(c));
       lxw_chart_line line{};
-      line.color = kChannelColours[c % 4];
+      line.color = ChannelColour(c);
       line.width = 1.0f;
       chart_series_set_line(series, &line);
 
@@ -509,18 +510,12 @@ class CsvSink final : public Sink {
 
 ExportChannelSet ExportChannelsOf(const RtdHeader& header, const ParameterTable& rows) {
   ExportChannelSet set;
-  const int rowCount = std::clamp(rows.RowCount, 0, kMaxRows);
   for (int c = 0; c < kRtdChannels; ++c) {
-    const ChannelDescriptor& d = header.Channels[c];
-    set[c] = {{kNoService, 0, 0, 0}, "Нет"_cp, "-"};
-    // Four zero bytes: the channel was on "Нет" when recorded.
-    if (d == ChannelDescriptor{}) continue;
-    for (int r = 0; r < rowCount; ++r) {
-      const ParameterRow& row = rows.Rows[r];
-      if (RowKeys::Live().Of(row) == d) {
-        set[c] = {d, row.Cells[kColName], row.Cells[kColUnit]};
-        break;
-      }
+    const int r = LiveRowOf(header.Channels[c], rows);
+    if (r < 0) {
+      set[c] = {{kNoService, 0, 0, 0}, "Нет"_cp, "-"};
+    } else {
+      set[c] = {header.Channels[c], rows.Rows[r].Cells[kColName], rows.Rows[r].Cells[kColUnit]};
     }
   }
   return set;
@@ -579,7 +574,7 @@ struct RecordingExport::Impl {
     return state;
   }
   State WriteFailed() {
-    return Fail(FileMessage("Не удается записать файл"_cpsv, output, sink->Reason()));
+    return Fail(FileErrorText("Не удается записать файл"_cpsv, output, sink->Reason()));
   }
 
   // Files one record and hands its values to the line rule.
@@ -676,8 +671,7 @@ RecordingExport::State RecordingExport::Start(const std::string& recording, Expo
   const std::string diskRecording = ToDiskPath(recording);
   std::string why;
   if (!x.reader.Open(diskRecording, why)) {
-    return x.Fail(FileMessage("Не удается открыть файл"_cpsv, recording,
-                              SystemErrorText(x.reader.OpenErrno())));
+    return x.Fail(FileErrorText("Не удается открыть файл"_cpsv, recording, x.reader.OpenErrno()));
   }
   if (x.reader.RecordCount() < 2) {
     x.reader.Close();
@@ -712,8 +706,8 @@ RecordingExport::State RecordingExport::Step(std::size_t records) {
   RtdRecord record{};
   for (std::size_t n = 0; n < records && x.replayed < x.dataRecords; ++n) {
     if (!x.reader.Read(record)) {
-      return x.Fail(FileMessage("Не удается прочитать файл"_cpsv, x.recording,
-                                SystemErrorText(errno != 0 ? errno : EIO)));
+      return x.Fail(
+          FileErrorText("Не удается прочитать файл"_cpsv, x.recording, errno != 0 ? errno : EIO));
     }
     ++x.replayed;
     if (!x.Replay(record)) return x.WriteFailed();
@@ -770,10 +764,6 @@ const std::string& RecordingExport::OutputName() const {
 
 const std::string& RecordingExport::Error() const {
   return impl_->error;
-}
-
-const ExportChannelSet& RecordingExport::Channels() const {
-  return impl_->channels;
 }
 
 std::uint64_t RecordingExport::Lines() const {

@@ -124,7 +124,6 @@ class RecordingExport {
   const std::string& OutputName() const;
   // For Failed: the file concerned and the reason, code page 1251.
   const std::string& Error() const;
-  const ExportChannelSet& Channels() const;
   // Lines of the table written so far.
   std::uint64_t Lines() const;
 

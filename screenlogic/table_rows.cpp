@@ -44,6 +44,15 @@ ParameterKey RowKeys::Of(const ParameterRow& row) const {
   return {ids.Service, ids.Id1, ids.Id2, LiveFormatOf(row)};
 }
 
+int LiveRowOf(const ChannelDescriptor& channel, const ParameterTable& rows) {
+  if (channel == ChannelDescriptor{}) return -1;
+  const int rowCount = std::clamp(rows.RowCount, 0, kMaxRows);
+  for (int r = 0; r < rowCount; ++r) {
+    if (RowKeys::Live().Of(rows.Rows[r]) == channel) return r;
+  }
+  return -1;
+}
+
 int RefreshRowValues(ParameterTable& rows, vorta::ResponseMemory& memory, vorta::PidValProc pidval,
                      RowKeys keys, ValueCacheArray& cache, std::vector<int>& changed) {
   if (pidval == nullptr) return 0;

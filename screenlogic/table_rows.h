@@ -53,6 +53,10 @@ struct RowKeys {
   ParameterKey Of(const ParameterRow& row) const;
 };
 
+// The first live row whose four bytes are those a recording's channel holds;
+// -1 when no row has them, and for four zero bytes (a channel on "Нет").
+int LiveRowOf(const ChannelDescriptor& channel, const ParameterTable& rows);
+
 // ---------------------------------------------------------------- the tick
 
 // Value texts last written into column 3, per row (code page 1251).

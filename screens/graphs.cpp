@@ -274,13 +274,17 @@ void TForm9::UpdateChannelRequests() {
                                  SelectedChannelKeys(GraphChannels, LiveRows));
 }
 
-void TForm9::ComboBoxChange(int channel) {
+void TForm9::ShowChannel(int channel) {
   QComboBox* box = ComboBox[channel];
   box->setToolTip(box->currentText());
   GraphChannels[channel].Selected = std::max(box->currentIndex(), 0);
-  UpdateChannelRequests();
   ShowLabel(Channel[channel].Unit, ChannelUnit(GraphChannels[channel].Selected, LiveRows));
   PlaceUnit(channel);
+}
+
+void TForm9::ComboBoxChange(int channel) {
+  ShowChannel(channel);
+  UpdateChannelRequests();
 }
 
 void TForm9::CheckBoxClick(int channel) {
@@ -467,7 +471,7 @@ void TForm9::SpeedButton4Click() {
   const RtdHeader& header = logic_.PlaybackHeader();
   for (int c = 0; c < kGraphChannels; ++c) {
     ComboBox[c]->setCurrentIndex(MatchChannel(header.Channels[c], LiveRows, ComboBox[c]->count()));
-    ComboBoxChange(c);
+    ShowChannel(c);
   }
   UpdateChannelRequests();
   TrackBar1->setRange(0, logic_.LastRecord());

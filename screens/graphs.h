@@ -56,7 +56,6 @@ class TForm9 : public ui::DiagnosticWindow {
   void GrafInit();                   // both charts cleared, every value 0
 
   GraphsLogic& Logic() { return logic_; }
-  bool StartPending() const { return startPending_; }
 
   // The controls, named as designed (ComboBox[0] is ComboBox1, ...).
   PixelView* Image1 = nullptr;  // channels 1-4
@@ -96,6 +95,8 @@ class TForm9 : public ui::DiagnosticWindow {
  private:
   void SetStartGlyph(bool polling);
   void UpdateChannelRequests();
+  // Shows the parameter chosen in a channel's selector: hint, unit label.
+  void ShowChannel(int channel);
   void SyncSelectors();
   void ShowCaption();
   void ShowLabels();
