@@ -9,18 +9,18 @@
 
 namespace kestrel {
 
+namespace {
+
+// x rounded to the nearest integer, halves to even (the default rounding
+// mode, which nothing in the program changes), as a 64-bit integer; values
+// beyond the 64-bit range give its ends, NaN gives 0.
 std::int64_t RoundHalfEven64(double x) {
   if (std::isnan(x)) return 0;
   // 2^63: the first double past the 64-bit range.
   constexpr double kLimit = 9223372036854775808.0;
   if (x >= kLimit) return std::numeric_limits<std::int64_t>::max();
   if (x < -kLimit) return std::numeric_limits<std::int64_t>::min();
-  const double floor = std::floor(x);
-  const double rest = x - floor;
-  double r = floor;
-  if (rest > 0.5 || (rest == 0.5 && std::fmod(floor, 2.0) != 0.0)) r += 1.0;
-  if (r >= kLimit) return std::numeric_limits<std::int64_t>::max();
-  return static_cast<std::int64_t>(r);
+  return std::llrint(x);
 }
 
 int LabelDecimals(double x) {
@@ -30,6 +30,8 @@ int LabelDecimals(double x) {
   if (a >= 10) return 2;
   return 3;
 }
+
+}  // namespace
 
 std::string LabelText(double x) {
   return FixedText(x, 4, LabelDecimals(x));

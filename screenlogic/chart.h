@@ -27,16 +27,9 @@ inline constexpr TColor kChartPens[kChartChannels] = {0x000000FF, 0x00FF0000, 0x
                                                       0x00FF00FF};
 inline constexpr TColor kChartGrey = 0x00808080;
 
-// x rounded to the nearest integer, halves to even, as a 64-bit integer;
-// values beyond the 64-bit range give its ends, NaN gives 0.
-std::int64_t RoundHalfEven64(double x);
-
-// The decimals of a scale or value label: 0 from 1000 (in magnitude), 1 from
-// 100, 2 from 10, else 3.
-int LabelDecimals(double x);
-
-// A label text: fixed notation with 4 significant digits and LabelDecimals
-// decimals, the locale's decimal separator. Code page 1251 (ASCII).
+// A label text: fixed notation with 4 significant digits and 0 decimals from
+// 1000 (in magnitude), 1 from 100, 2 from 10, else 3; the locale's decimal
+// separator. Code page 1251 (ASCII).
 std::string LabelText(double x);
 
 // The four texts a channel shows: its value and its scale's minimum, middle
