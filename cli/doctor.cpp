@@ -141,12 +141,11 @@ void DeviceAndLinkSteps(Printer& out, bool haveConfig, const std::string& portNa
                         const std::string& device, std::uint32_t baud,
                         const doctor::LinkCheckSettings& settings,
                         const std::atomic<bool>* interrupted) {
-  const std::vector<std::string> titles = {
-      "Права доступа"_cp, "Монопольное открытие"_cp, "Настройки линии"_cp, "Таймер задержки USB"_cp,
-      "Эхо адаптера"_cp,  "Инициализация"_cp,        "Первый запрос"_cp,
-  };
+  using namespace doctor::step_titles;
+  const char* const titles[] = {kPermission, kExclusive, kLine,        kLatency,
+                                kEcho,       kInit,      kFirstRequest};
   auto notRunFrom = [&](std::size_t i) {
-    for (; i < titles.size(); ++i) out.NotRun(titles[i]);
+    for (; i < std::size(titles); ++i) out.NotRun(titles[i]);
   };
 
   const doctor::DeviceFacts facts = doctor::ExamineDevice(device);

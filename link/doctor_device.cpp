@@ -71,11 +71,11 @@ bool GroupPendingFor(gid_t gid) {
   return false;
 }
 
-const char* const kDeviceTitle = "Устройство"_cp;
-const char* const kPermissionTitle = "Права доступа"_cp;
-const char* const kExclusiveTitle = "Монопольное открытие"_cp;
-const char* const kLineTitle = "Настройки линии"_cp;
-const char* const kLatencyTitle = "Таймер задержки USB"_cp;
+using step_titles::kDevice;
+using step_titles::kExclusive;
+using step_titles::kLatency;
+using step_titles::kLine;
+using step_titles::kPermission;
 
 }  // namespace
 
@@ -176,7 +176,7 @@ StepReport DeviceStep(const DeviceFacts& f, const std::string& portName, const S
     for (const std::string& d : SerialDevices(paths))
       others += (others.empty() ? "" : ", ") + Text(d);
     return Report(
-        kDeviceTitle, Verdict::Failed,
+        kDevice, Verdict::Failed,
         named + ": устройство не найдено; "_cp +
             (others.empty() ? "других адаптеров USB (ttyUSB, ttyACM) нет"_cp
                             : "есть: "_cp + others),
@@ -184,7 +184,7 @@ StepReport DeviceStep(const DeviceFacts& f, const std::string& portName, const S
   }
   if (!f.CharDevice) {
     return Report(
-        kDeviceTitle, Verdict::Failed, named + ": это не устройство, а файл"_cp,
+        kDevice, Verdict::Failed, named + ": это не устройство, а файл"_cp,
         "Укажите устройство адаптера (например, /dev/ttyUSB0) в ports.ini или в --port."_cp);
   }
   std::string found = named;
@@ -202,14 +202,14 @@ StepReport DeviceStep(const DeviceFacts& f, const std::string& portName, const S
     found += "\nпостоянное имя: "_cp + Text(f.ById) +
              " (не меняется при переподключении; его можно записать в ports.ini)"_cp;
   }
-  return Report(kDeviceTitle, Verdict::Passed, found);
+  return Report(kDevice, Verdict::Passed, found);
 }
 
 StepReport PermissionStep(const DeviceFacts& f) {
   const std::string who =
       "владелец "_cp + Text(f.Owner) + ", группа "_cp + Text(f.Group) + ", права "_cp + f.Mode;
   if (f.Accessible) {
-    return Report(kPermissionTitle, Verdict::Passed, "чтение и запись разрешены ("_cp + who + ")");
+    return Report(kPermission, Verdict::Passed, "чтение и запись разрешены ("_cp + who + ")");
   }
   const std::string group = f.Group.empty() || f.Group == "root" ? "dialout" : Text(f.Group);
   std::string advice =
@@ -218,24 +218,24 @@ StepReport PermissionStep(const DeviceFacts& f) {
                 ", но вошли в систему раньше: выйдите из системы и войдите снова (или перезагрузите компьютер)."_cp
           : "Добавьте себя в группу "_cp + group + ": sudo usermod -aG "_cp + group +
                 " $USER, затем выйдите из системы и войдите снова."_cp;
-  return Report(kPermissionTitle, Verdict::Failed,
+  return Report(kPermission, Verdict::Failed,
                 "нет прав на чтение и запись "_cp + Text(f.Device) + " (" + who + ")", advice);
 }
 
 StepReport LatencyStep(const DeviceFacts& f) {
   if (f.LatencyFile.empty()) {
-    return Report(kLatencyTitle, Verdict::NotApplicable,
+    return Report(kLatency, Verdict::NotApplicable,
                   "у драйвера этого устройства нет таймера задержки"_cp);
   }
   const int ms = LatencyMs(f);
   if (ms < 0) {
-    return Report(kLatencyTitle, Verdict::NotApplicable, Text(f.LatencyFile) + ": не читается"_cp);
+    return Report(kLatency, Verdict::NotApplicable, Text(f.LatencyFile) + ": не читается"_cp);
   }
   const std::string found = std::to_string(ms) + " мс ("_cp + Text(f.LatencyFile) + ")";
-  if (ms <= 1) return Report(kLatencyTitle, Verdict::Passed, found);
+  if (ms <= 1) return Report(kLatency, Verdict::Passed, found);
   const std::string driver = f.Driver.empty() ? "ftdi_sio" : Text(f.Driver);
   return Report(
-      kLatencyTitle, Verdict::Failed,
+      kLatency, Verdict::Failed,
       found + ": эхо и ответы ЭБУ приходят с опозданием до "_cp + std::to_string(ms) + " мс"_cp,
       "Сейчас: echo 1 | sudo tee "_cp + Text(f.LatencyFile) +
           "\nНавсегда: правило udev, файл /etc/udev/rules.d/99-kestrel-latency.rules со строкой\n"
@@ -248,7 +248,7 @@ StepReport LatencyStep(const DeviceFacts& f) {
 OpenReports OpenPort(TermiosPort& port, const DeviceFacts& f, std::uint32_t baud,
                      const SystemPaths& paths) {
   OpenReports r;
-  r.LineSettings = Report(kLineTitle, Verdict::NotRun, {});
+  r.LineSettings = Report(kLine, Verdict::NotRun, {});
   const std::uint16_t bits = port.Open(f.Device, baud);
   if ((bits & kErrOpen) != 0) {
     const std::vector<std::string> holders = PortHolders(f.Device, ::getpid(), paths);
@@ -265,10 +265,10 @@ OpenReports OpenPort(TermiosPort& port, const DeviceFacts& f, std::uint32_t baud
         advice +=
             "\nModemManager занимает адаптеры, принимая их за модемы: sudo systemctl stop ModemManager, а навсегда - правило udev с ENV{ID_MM_DEVICE_IGNORE}=\"1\" для этого адаптера."_cp;
       }
-      r.Exclusive = Report(kExclusiveTitle, Verdict::Failed, "порт занят: "_cp + list, advice);
+      r.Exclusive = Report(kExclusive, Verdict::Failed, "порт занят: "_cp + list, advice);
     } else {
       r.Exclusive = Report(
-          kExclusiveTitle, Verdict::Failed, "порт не открывается: "_cp + Text(port.LastErrorText()),
+          kExclusive, Verdict::Failed, "порт не открывается: "_cp + Text(port.LastErrorText()),
           "Если порт занят другой программой, закройте ее; иначе переподключите адаптер."_cp);
     }
     return r;
@@ -279,16 +279,16 @@ OpenReports OpenPort(TermiosPort& port, const DeviceFacts& f, std::uint32_t baud
   if (second.Open(f.Device, baud) == 0) {
     second.Close();
     r.Exclusive = Report(
-        kExclusiveTitle, Verdict::Failed,
+        kExclusive, Verdict::Failed,
         "порт открылся второй раз: другая программа может вмешаться в обмен"_cp,
         "Драйвер не поддерживает монопольный доступ: закройте все другие программы, которые работают с портом."_cp);
   } else {
-    r.Exclusive = Report(kExclusiveTitle, Verdict::Passed,
+    r.Exclusive = Report(kExclusive, Verdict::Passed,
                          "открыт монопольно: другие программы не откроют порт, пока он занят"_cp);
   }
   if (bits != 0) {
     r.LineSettings = Report(
-        kLineTitle, Verdict::Failed,
+        kLine, Verdict::Failed,
         "порт не принял настройки линии ("_cp + std::to_string(baud) + " бод): "_cp +
             Text(port.LastErrorText()),
         "Драйвер этого устройства не поддерживает нужную скорость: нужен адаптер K-Line на микросхеме FTDI, CH340, CP210x или PL2303."_cp);
@@ -297,12 +297,12 @@ OpenReports OpenPort(TermiosPort& port, const DeviceFacts& f, std::uint32_t baud
   const std::uint32_t speed = termios_line::OutputSpeed(port.Fd());
   if (speed != baud) {
     r.LineSettings = Report(
-        kLineTitle, Verdict::Failed,
+        kLine, Verdict::Failed,
         "порт установлен на "_cp + std::to_string(speed) + " бод вместо "_cp + std::to_string(baud),
         "Драйвер этого устройства не поддерживает нужную скорость: нужен адаптер K-Line на микросхеме FTDI, CH340, CP210x или PL2303."_cp);
   } else {
     r.LineSettings = Report(
-        kLineTitle, Verdict::Passed,
+        kLine, Verdict::Passed,
         std::to_string(baud) +
             " бод, 8 бит, без четности, 1 стоповый бит, без управления потоком (termios2)"_cp);
   }

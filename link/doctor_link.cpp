@@ -185,6 +185,11 @@ std::string ProtocolName(std::uint8_t protocol) {
   }
 }
 
+// "Инициализация (5 бод, ISO 14230)".
+std::string InitTitle(std::uint8_t protocol) {
+  return std::string(step_titles::kInit) + " (" + ProtocolName(protocol) + ")";
+}
+
 // The answer to a request: the frame after the echo, and when it began.
 struct Answer {
   bool Gone = false;
@@ -518,7 +523,7 @@ LinkCheckSettings CheckSettingsFrom(const LinkSettingsRecord& link,
 
 StepReport EchoStep(SerialPort& port, LinkClock& clock, const std::atomic<bool>* abort,
                     EchoFigures* figures) {
-  const std::string title = "Эхо адаптера"_cp;
+  const std::string title = step_titles::kEcho;
   Reader reader(port, clock, abort);
   reader.Clear();
   EchoFigures f;
@@ -591,7 +596,7 @@ StepReport EchoStep(SerialPort& port, LinkClock& clock, const std::atomic<bool>*
 
 StepReport InitStep(SerialPort& port, LinkClock& clock, const LinkCheckSettings& settings,
                     const LineSpeedFunction& lineSpeed, const std::atomic<bool>* abort) {
-  const std::string title = "Инициализация ("_cp + ProtocolName(settings.Protocol) + ")";
+  const std::string title = InitTitle(settings.Protocol);
   Reader reader(port, clock, abort);
   // The bus idle for W5 first, as after the session opens the port.
   if (!clock.WaitUntil(clock.Now() + Ms(std::max(settings.W5, 50)), abort)) {
@@ -608,7 +613,7 @@ StepReport InitStep(SerialPort& port, LinkClock& clock, const LinkCheckSettings&
 
 StepReport FirstRequestStep(SerialPort& port, LinkClock& clock, const LinkCheckSettings& s,
                             const std::atomic<bool>* abort) {
-  const std::string title = "Первый запрос"_cp;
+  const std::string title = step_titles::kFirstRequest;
   if (s.FirstRequest.empty()) {
     return Report(title, Verdict::NotApplicable,
                   "в конфигурации нет запроса, который только читает данные"_cp);
@@ -692,13 +697,12 @@ std::vector<StepReport> RunLinkSteps(SerialPort& port, LinkClock& clock,
   if (Passed(steps.back())) {
     steps.push_back(InitStep(port, clock, settings, lineSpeed, abort));
   } else {
-    steps.push_back(
-        Report("Инициализация ("_cp + ProtocolName(settings.Protocol) + ")", Verdict::NotRun, {}));
+    steps.push_back(Report(InitTitle(settings.Protocol), Verdict::NotRun, {}));
   }
   if (Passed(steps.back())) {
     steps.push_back(FirstRequestStep(port, clock, settings, abort));
   } else {
-    steps.push_back(Report("Первый запрос"_cp, Verdict::NotRun, {}));
+    steps.push_back(Report(step_titles::kFirstRequest, Verdict::NotRun, {}));
   }
   return steps;
 }

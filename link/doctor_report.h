@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/cp1251.h"
+
 namespace kestrel::doctor {
 
 enum class Verdict : std::uint8_t {
@@ -24,6 +26,20 @@ struct StepReport {
   std::string Found;
   std::string Advice;
 };
+
+// The steps' titles, in the order the check runs them (after the
+// configuration's); the initialisation's title adds its protocol.
+namespace step_titles {
+using namespace cp1251_literals;
+inline constexpr const char* kDevice = "Устройство"_cp;
+inline constexpr const char* kPermission = "Права доступа"_cp;
+inline constexpr const char* kExclusive = "Монопольное открытие"_cp;
+inline constexpr const char* kLine = "Настройки линии"_cp;
+inline constexpr const char* kLatency = "Таймер задержки USB"_cp;
+inline constexpr const char* kEcho = "Эхо адаптера"_cp;
+inline constexpr const char* kInit = "Инициализация"_cp;
+inline constexpr const char* kFirstRequest = "Первый запрос"_cp;
+}  // namespace step_titles
 
 inline StepReport Report(std::string title, Verdict verdict, std::string found,
                          std::string advice = {}) {
