@@ -15,7 +15,7 @@ packages=(
   python3-openpyxl  # the tests read exported workbooks back with Debian's /usr/bin/python3
   clang libclang-rt-14-dev  # the fuzz targets (fuzz/README.md)
   locales                   # ru_RU.UTF-8, for the decimal comma of the module's numbers
-  zlib1g-dev dpkg-dev desktop-file-utils  # the icon's PNG files; the Debian package and its checks
+  dpkg-dev desktop-file-utils  # the Debian package and its checks
   fonts-league-spartan  # the dashboard's bold display face where its design face is missing
   fonts-liberation2     # the graphs' channel labels: the widths of the design's face
 )

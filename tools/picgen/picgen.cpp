@@ -12,8 +12,8 @@
 // glyphs are drawn on the key colour kKey; the program treats the colour of a
 // glyph's bottom-left pixel as transparent, so that pixel is always left as
 // background. Dashboard pictures are drawn on black and shown as they are.
-#include <zlib.h>
-
+#include <QImage>
+#include <QString>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -703,45 +703,6 @@ std::string EncodeBmp(int w, int h, const std::vector<Rgb>& px) {
   return s;
 }
 
-void PutBe32(std::string& s, std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) s.push_back(char((v >> shift) & 0xFF));
-}
-
-void PngChunk(std::string& png, const char* type, const std::string& data) {
-  PutBe32(png, std::uint32_t(data.size()));
-  const std::string body = std::string(type, 4) + data;
-  png += body;
-  PutBe32(png,
-          std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
-}
-
-// An 8-bit RGBA PNG (colour type 6), every row unfiltered, deflated by zlib.
-// Empty when zlib fails.
-std::string EncodePng(int w, int h, const std::vector<std::uint8_t>& rgba) {
-  std::string raw;
-  for (int y = 0; y < h; ++y) {
-    raw.push_back(0);  // filter: none
-    raw.append(reinterpret_cast<const char*>(&rgba[std::size_t(y) * w * 4]), std::size_t(w) * 4);
-  }
-  uLongf size = compressBound(uLong(raw.size()));
-  std::string deflated(size, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(deflated.data()), &size,
-                reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()), 9) != Z_OK) {
-    return {};
-  }
-  deflated.resize(size);
-  std::string png = "\x89PNG\r\n\x1a\n";
-  std::string header;
-  PutBe32(header, std::uint32_t(w));
-  PutBe32(header, std::uint32_t(h));
-  header +=
-      std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter, no interlace
-  PngChunk(png, "IHDR", header);
-  PngChunk(png, "IDAT", deflated);
-  PngChunk(png, "IEND", {});
-  return png;
-}
-
 bool WriteFile(const std::string& path, const std::string& data) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   bool ok =
@@ -760,7 +721,12 @@ int WriteIcons(const std::string& outdir) {
     std::filesystem::create_directories(folder, ec);
     Canvas canvas(size, size, kClear);
     DrawIcon(canvas);
-    if (!WriteFile(folder + "/kestrel.png", EncodePng(size, size, canvas.ReduceRgba(kClear)))) {
+    // An 8-bit RGBA PNG, written by Qt's own PNG writer.
+    const std::vector<std::uint8_t> rgba = canvas.ReduceRgba(kClear);
+    const QImage image(rgba.data(), size, size, size * 4, QImage::Format_RGBA8888);
+    const std::string file = folder + "/kestrel.png";
+    if (!image.save(QString::fromStdString(file), "PNG")) {
+      std::fprintf(stderr, "kestrel-picgen: cannot write %s\n", file.c_str());
       return 1;
     }
   }
